@@ -1,9 +1,103 @@
-// The update driver: the run context and the program's entry.
+// The update driver: the run context, the run list, the reporting and
+// completion services, and the program's entry.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/codes.h"
 
 namespace upd {
 
-// The updater's whole run; returns the process's exit status.
+// Sizes of the run context's text fields (each holds one character less).
+constexpr std::size_t kDeviceSize = 64;
+constexpr std::size_t kTimeStampSize = 32;
+
+// Option bits of UpdateInfo::flags.
+constexpr uint32_t UPD_FORCE = 0x001;      // -f: skip the time-stamp comparison
+constexpr uint32_t UPD_MESG = 0x002;       // -mm
+constexpr uint32_t UPD_MSG = 0x004;        // -m
+constexpr uint32_t UPD_SSL = 0x008;        // -s: verify the manifest's signature
+constexpr uint32_t UPD_DEVICE = 0x010;     // device given with -d
+constexpr uint32_t UPD_TIMESTAMP = 0x020;  // timeStamp given with -t
+constexpr uint32_t UPD_HELP = 0x040;       // -h
+// Result bits, set by TransferFile and never cleared during a run.
+constexpr uint32_t UPD_OLDER = 0x100;  // a file was older than the installed firmware
+constexpr uint32_t UPD_SAME = 0x200;   // a file was as old as the installed firmware
+
+// One node of the run list: a heap copy of a section name.
+struct Section {
+    char* name;
+    Section* next;
+};
+
+// The run context: one per run, owned by UpdateMain, passed to every step.
+struct UpdateInfo {
+    char device[kDeviceSize];        // block device to mount, also polled for removal
+    char timeStamp[kTimeStampSize];  // installed firmware's build time stamp, from -t
+    int32_t errorCode;               // code of the last failure, 0 for none
+    Section* sections;               // head of the run list
+    uint32_t flags;                  // UPD_* bits
+};
+
+// True from the mount of the stick until a successful UnMount().
+extern bool Mounted;
+// True from the load of the manifest until the store is freed.
+extern bool AuxInfo;
+
+// Fixed paths and texts of the instrument.
+inline constexpr char kMountPoint[] = "/mnt";
+inline constexpr char kDefaultDevice[] = "/dev/disk/by-label/BRIMWOOD";
+inline constexpr char kErrorFilePath[] = "/home/Brimwood/log/UpdateErrorLog.txt";
+inline constexpr char kDownloadDir[] = "/home/Brimwood/download";
+inline constexpr char kSplashProgram[] = "/home/Brimwood/bin/qsplash";
+inline constexpr char kSplashImage[] = "/home/Brimwood/bin/BrimwoodSplash.png";
+inline constexpr char kSplashPlatform[] =
+    "-platform linuxfb:nographicsmodeswitch:size=480x272:mmsize=95x54";
+inline constexpr char kMainApplication[] = "/home/Brimwood/bin/brimwood";
+inline constexpr char kMainApplicationBackup[] = "/home/Brimwood/bin/brimwood.bak";
+inline constexpr char kRebootCommand[] = "/sbin/reboot";
+
+// Display messages are composed in buffers of this size.
+constexpr std::size_t kMessageSize = 120;
+// Shell command lines of the splash program and the main application.
+constexpr std::size_t kShellLineSize = 512;
+
+// Writes `code` to the error file and shows it on the display (nothing of
+// either for code 0; the download directory is made sure of on every call).
+// With `restart`, tears the run down: frees the manifest store and the run
+// list, unmounts the stick and restarts the main application. Returns 1, the
+// exit status of a failed run.
+int Error(int code, bool restart, UpdateInfo* info);
+
+// Shows `message` on the display through the splash program; returns the
+// status that the shell returned.
+int ShowMessage(const char* message);
+
+// Unmounts the stick: 1 when unmounted (Mounted becomes false), else 0 with
+// errorCode set to kErrUnmountFailed.
+int UnMount(UpdateInfo* info);
+
+// Asks the user to remove the stick and returns once the device path is gone,
+// testing once a second.
+void WaitForUsbUnplug(UpdateInfo* info);
+
+// Starts the main application in the background, first restoring its program
+// file from the backup copy when it is missing.
+void RestartMain();
+
+// Frees every node of the list and sets *list to null; null is accepted.
+void FreeSectionList(Section** list);
+
+// Ends a run that asked for a reboot: "Rebooting...", a second, the reboot
+// command, another second. Returns 0, the exit status of a completed run.
+int RebootSequence();
+
+// The updater's whole run: the program's main(). Returns the exit status.
 int UpdateMain(int argc, char** argv);
+
+// Digest check of installed files.
+
+// The sequence runner and the operations it carries out.
 
 }  // namespace upd

@@ -1,0 +1,58 @@
+// The files unit: existence and type tests, removal, a rename that never
+// replaces an existing file, a copy that refuses to copy a file onto itself,
+// whole files read as lists of lines, and the digest of a file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace upd {
+
+// 1 when `path` is non-null, non-empty and accessible (any kind of object,
+// symbolic links followed); else 0.
+int exists(const char* path);
+
+// The size of the open file `fd` in bytes; -1 when fstat fails or the size
+// does not fit a signed 32-bit value.
+int32_t filelen(int fd);
+// filelen() of the stream's descriptor.
+int32_t filelen_fp(FILE* fp);
+
+// 1 when stat(path) succeeds and the regular-file bit (octal 0100000) of its
+// mode is set; else 0. Only that one bit is tested, so a socket counts too.
+int isord(const char* path);
+
+// 1 when the two paths are the same text once backslashes are read as
+// slashes, compared without regard to letter case on their first 512
+// characters; else 0. Both paths must be non-null.
+int SamePath(const char* a, const char* b);
+
+// 1 when the file was unlinked; else 0 (directories are not removed).
+int RemoveFile(const char* path);
+
+// Results of Rename().
+constexpr int kRenameDone = 0;
+constexpr int kRenameAccessDenied = -1;  // rename(2) failed with EACCES
+constexpr int kRenameNoEntry = -2;       // rename(2) failed with ENOENT
+constexpr int kRenameCrossDevice = -3;   // rename(2) failed with EXDEV
+constexpr int kRenameTargetExists = -4;  // the new name exists; nothing done
+constexpr int kRenameNoNewName = -5;     // the new name is null or empty
+constexpr int kRenameOldMissing = -6;    // the old name does not exist
+constexpr int kRenameNoOldName = -7;     // the old name is null or empty
+constexpr int kRenameFailed = -8;        // rename(2) failed otherwise
+
+// Renames `oldname` to `newname`, never replacing an existing object.
+// Returns kRenameDone or one of the negative codes above.
+int Rename(const char* oldname, const char* newname);
+
+// Copies the regular file `src` to `dst` (created, or an existing regular
+// file overwritten), then syncs. 1 when the whole file was copied and both
+// files closed without error; else 0. Refuses (0, nothing touched) to copy a
+// file onto itself, whether named by the same text or as the same inode.
+int CopyFile(const char* src, const char* dst);
+
+// Whole files as lists of lines.
+
+// Digest of a file.
+
+}  // namespace upd
