@@ -1,0 +1,306 @@
+// The manifest store: loading AuxInfo.txt into the process-wide section list,
+// lookups by section and key, and release.
+#include "manifest/auxinfo.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "manifest/line.h"
+#include "util/str.h"
+
+namespace upd {
+
+AuxSection* aux_Section = nullptr;
+
+namespace {
+
+// A manifest line holds at most 255 characters; names and values fit the same size.
+constexpr int kLineSize = 256;
+
+void FreePairs(AuxPair* pair) {
+    while (pair != nullptr) {
+        AuxPair* next = pair->next;
+        std::free(pair->name);
+        std::free(pair->value);
+        std::free(pair);
+        pair = next;
+    }
+}
+
+void FreeSections(AuxSection* section) {
+    while (section != nullptr) {
+        AuxSection* next = section->next;
+        FreePairs(section->pairs);
+        std::free(section->name);
+        std::free(section);
+        section = next;
+    }
+}
+
+// Owns a section list while it is being built, so that a load that fails part
+// way leaves nothing allocated.
+class SectionListBuilder {
+  public:
+    SectionListBuilder() = default;
+    SectionListBuilder(const SectionListBuilder&) = delete;
+    SectionListBuilder& operator=(const SectionListBuilder&) = delete;
+    ~SectionListBuilder() { FreeSections(head_); }
+
+    bool AddSection(const char* name) {
+        auto* section = static_cast<AuxSection*>(std::calloc(1, sizeof(AuxSection)));
+        if (section == nullptr) {
+            return false;
+        }
+        section->name = strdup(name);
+        if (section->name == nullptr) {
+            std::free(section);
+            return false;
+        }
+        (head_ == nullptr ? head_ : tail_->next) = section;
+        tail_ = section;
+        last_pair_ = nullptr;
+        return true;
+    }
+
+    // Appends to the current section; false when there is none yet.
+    bool AddPair(const char* name, const char* value) {
+        if (tail_ == nullptr) {
+            return false;
+        }
+        auto* pair = static_cast<AuxPair*>(std::calloc(1, sizeof(AuxPair)));
+        if (pair == nullptr) {
+            return false;
+        }
+        pair->name = strdup(name);
+        pair->value = strdup(value);
+        if (pair->name == nullptr || pair->value == nullptr) {
+            FreePairs(pair);
+            return false;
+        }
+        (last_pair_ == nullptr ? tail_->pairs : last_pair_->next) = pair;
+        last_pair_ = pair;
+        return true;
+    }
+
+    AuxSection* Release() {
+        AuxSection* head = head_;
+        head_ = tail_ = nullptr;
+        last_pair_ = nullptr;
+        return head;
+    }
+
+  private:
+    AuxSection* head_ = nullptr;
+    AuxSection* tail_ = nullptr;
+    AuxPair* last_pair_ = nullptr;
+};
+
+// Parses the whole stream into a new section list in *out; 0 on any failure
+// with nothing allocated.
+int LoadSections(FILE* stream, AuxSection** out) {
+    char line[kLineSize];
+    char name[kLineSize];
+    char value[kLineSize];
+    SectionListBuilder builder;
+    for (;;) {
+        int skipped = 0;
+        const int len =
+            nextline(stream, line, kLineSize, kSkipBlankLines | kSkipCommentLines, &skipped);
+        if (len == -1) {
+            *out = builder.Release();
+            return 1;
+        }
+        if (len < 0) {
+            return 0;
+        }
+        if (std::strchr(line, '=') == nullptr) {
+            if (!builder.AddSection(line)) {
+                return 0;
+            }
+            continue;
+        }
+        if (!nvline(line, name, kLineSize, value, kLineSize) || !builder.AddPair(name, value)) {
+            return 0;
+        }
+    }
+}
+
+// Replaces the store with a freshly loaded list. A store left from an earlier
+// load is released rather than leaked.
+void InstallStore(AuxSection* sections) {
+    FreeSections(aux_Section);
+    aux_Section = sections;
+}
+
+const AuxSection* FindSection(const char* name) {
+    for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
+        if (s->name != nullptr && std::strcmp(s->name, name) == 0) {
+            return s;
+        }
+    }
+    return nullptr;
+}
+
+const AuxPair* FindPair(const AuxSection* section, const char* key) {
+    for (const AuxPair* p = section->pairs; p != nullptr; p = p->next) {
+        if (p->name != nullptr && std::strcmp(p->name, key) == 0) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+// Copies `text` with its NUL into dst when it fits; 0 with dst untouched otherwise.
+int CopyIfFits(const char* text, char* dst, int dstsize) {
+    if (dst == nullptr || dstsize <= 0) {
+        return 0;
+    }
+    const size_t len = std::strlen(text);
+    if (len >= static_cast<size_t>(dstsize)) {
+        return 0;
+    }
+    std::memcpy(dst, text, len + 1);
+    return 1;
+}
+
+// Copies the `len` characters at `text` into dst as a string. When they do not
+// fit, dst gets the first dstsize - 1 of them and the result is 0.
+int CopyPart(const char* text, size_t len, char* dst, int dstsize) {
+    const size_t room = static_cast<size_t>(dstsize) - 1;
+    const bool fits = len <= room;
+    const size_t n = fits ? len : room;
+    std::memcpy(dst, text, n);
+    dst[n] = '\0';
+    return fits ? 1 : 0;
+}
+
+bool IsBlankChar(char ch) {
+    return IsWhiteSpace(static_cast<unsigned char>(ch)) != 0;
+}
+
+const char* TrimEnd(const char* start, const char* end) {
+    while (end > start && IsBlankChar(end[-1])) {
+        --end;
+    }
+    return end;
+}
+
+}  // namespace
+
+int ReadAuxInfo(const char* path) {
+    if (path == nullptr) {
+        return 0;
+    }
+    FILE* stream = std::fopen(path, "r");
+    if (stream == nullptr) {
+        return 0;
+    }
+    AuxSection* sections = nullptr;
+    const int loaded = LoadSections(stream, &sections);
+    if (std::fclose(stream) != 0 || !loaded) {
+        FreeSections(sections);
+        return 0;
+    }
+    InstallStore(sections);
+    return 1;
+}
+
+int ReadAuxInfoStream(FILE* stream) {
+    if (stream == nullptr) {
+        return 0;
+    }
+    AuxSection* sections = nullptr;
+    if (!LoadSections(stream, &sections)) {
+        return 0;
+    }
+    InstallStore(sections);
+    return 1;
+}
+
+int GetAuxInfo(const char* section, const char* key, char* dst, int dstsize, bool* found) {
+    bool ignored = false;
+    if (found == nullptr) {
+        found = &ignored;
+    }
+    *found = false;
+    if (section == nullptr || key == nullptr) {
+        return 1;
+    }
+    const AuxSection* s = FindSection(section);
+    if (s == nullptr) {
+        return 1;
+    }
+    const AuxPair* pair = FindPair(s, key);
+    if (pair == nullptr) {
+        return 1;
+    }
+    *found = true;
+    return CopyIfFits(pair->value != nullptr ? pair->value : "", dst, dstsize);
+}
+
+int GetSection(int index, char* dst, int dstsize, bool* found) {
+    bool ignored = false;
+    if (found == nullptr) {
+        found = &ignored;
+    }
+    *found = false;
+    if (index < 0) {
+        return 0;
+    }
+    const AuxSection* s = aux_Section;
+    for (int i = 0; i < index && s != nullptr; ++i) {
+        s = s->next;
+    }
+    if (s == nullptr) {
+        return 1;
+    }
+    if (s->name == nullptr || !CopyIfFits(s->name, dst, dstsize)) {
+        return 0;
+    }
+    *found = true;
+    return 1;
+}
+
+void ShowAuxInfo() {
+    // The walk a listing would make; the updater prints nothing from here.
+    for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
+        for (const AuxPair* p = s->pairs; p != nullptr; p = p->next) {
+        }
+    }
+}
+
+void FreeAuxInfo() {
+    FreeSections(aux_Section);
+    aux_Section = nullptr;
+}
+
+int nvline(const char* line, char* name, int namesize, char* value, int valuesize) {
+    const bool name_room = name != nullptr && namesize >= 1;
+    const bool value_room = value != nullptr && valuesize >= 1;
+    if (name_room) {
+        name[0] = '\0';
+    }
+    if (value_room) {
+        value[0] = '\0';
+    }
+    if (line == nullptr) {
+        return 1;
+    }
+    if (!name_room || !value_room) {
+        return 0;
+    }
+    const char* eq = std::strchr(line, '=');
+    const char* name_start = SkipSpaces(line);
+    const char* name_end = TrimEnd(name_start, eq != nullptr ? eq : line + std::strlen(line));
+    if (!CopyPart(name_start, static_cast<size_t>(name_end - name_start), name, namesize)) {
+        return 0;
+    }
+    if (eq == nullptr) {
+        return 1;
+    }
+    const char* value_start = SkipSpaces(eq + 1);
+    const char* value_end = TrimEnd(value_start, value_start + std::strlen(value_start));
+    return CopyPart(value_start, static_cast<size_t>(value_end - value_start), value, valuesize);
+}
+
+}  // namespace upd
