@@ -1,0 +1,164 @@
+// File primitives: existence and type tests, file length, path comparison,
+// removal, a rename that never replaces, and a copy that never copies a file
+// onto itself.
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "files/file.h"
+#include "platform/platform.h"
+
+namespace upd {
+namespace {
+
+// Paths are compared on this many characters at most.
+constexpr std::size_t kComparedPathLength = 512;
+// The copy moves the data in pieces of this size.
+constexpr std::size_t kCopyChunk = 2048;
+
+// The first kComparedPathLength characters of `path`, backslashes read as slashes.
+void ComparablePath(const char* path, char (&out)[kComparedPathLength + 1]) {
+    std::size_t n = 0;
+    for (; n < kComparedPathLength && path[n] != '\0'; ++n) {
+        out[n] = path[n] == '\\' ? '/' : path[n];
+    }
+    out[n] = '\0';
+}
+
+// True when both paths exist and are one file (same device and inode),
+// whatever their spelling.
+bool SameFile(const char* a, const char* b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+struct FileCloser {
+    void operator()(FILE* fp) const { std::fclose(fp); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Closes the stream and tells whether the close succeeded.
+bool Close(File& file) {
+    return std::fclose(file.release()) == 0;
+}
+
+}  // namespace
+
+int exists(const char* path) {
+    return path != nullptr && path[0] != '\0' && ::access(path, F_OK) == 0 ? 1 : 0;
+}
+
+int32_t filelen(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size > INT32_MAX) {
+        return -1;
+    }
+    return static_cast<int32_t>(st.st_size);
+}
+
+int32_t filelen_fp(FILE* fp) {
+    return filelen(::fileno(fp));
+}
+
+int isord(const char* path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0 && (st.st_mode & 0100000) != 0 ? 1 : 0;
+}
+
+int SamePath(const char* a, const char* b) {
+    char ca[kComparedPathLength + 1];
+    char cb[kComparedPathLength + 1];
+    ComparablePath(a, ca);
+    ComparablePath(b, cb);
+    return ::strcasecmp(ca, cb) == 0 ? 1 : 0;
+}
+
+int RemoveFile(const char* path) {
+    return path != nullptr && ::unlink(path) == 0 ? 1 : 0;
+}
+
+int Rename(const char* oldname, const char* newname) {
+    if (oldname == nullptr || oldname[0] == '\0') {
+        return kRenameNoOldName;
+    }
+    if (newname == nullptr || newname[0] == '\0') {
+        return kRenameNoNewName;
+    }
+    if (!exists(oldname)) {
+        return kRenameOldMissing;
+    }
+    if (exists(newname)) {
+        return kRenameTargetExists;
+    }
+    if (std::rename(oldname, newname) == 0) {
+        return kRenameDone;
+    }
+    switch (errno) {
+        case EACCES:
+            return kRenameAccessDenied;
+        case EXDEV:
+            return kRenameCrossDevice;
+        case ENOENT:
+            return kRenameNoEntry;
+        default:
+            return kRenameFailed;
+    }
+}
+
+int CopyFile(const char* src, const char* dst) {
+    if (src == nullptr || dst == nullptr) {
+        return 0;
+    }
+    // Opening the destination truncates it, so a file must never be copied
+    // onto itself, however the two paths are spelt.
+    if (SamePath(src, dst) || SameFile(src, dst)) {
+        return 0;
+    }
+    if (exists(dst) && !isord(dst)) {
+        return 0;
+    }
+    if (!exists(src) || !isord(src)) {
+        return 0;
+    }
+    // The source is opened first so that an unreadable source leaves an
+    // existing destination as it was.
+    File in(std::fopen(src, "rb"));
+    if (!in) {
+        return 0;
+    }
+    File out(std::fopen(dst, "wb"));
+    if (!out) {
+        return 0;
+    }
+    char buffer[kCopyChunk];
+    for (;;) {
+        std::size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
+        if (std::ferror(in.get())) {
+            return 0;
+        }
+        if (got == 0) {
+            break;
+        }
+        std::size_t put = std::fwrite(buffer, 1, got, out.get());
+        if (std::ferror(out.get()) || put < got) {
+            return 0;
+        }
+        if (std::feof(in.get())) {
+            break;
+        }
+    }
+    bool out_closed = Close(out);
+    bool in_closed = Close(in);
+    platform::Current().Sync();
+    return out_closed && in_closed ? 1 : 0;
+}
+
+}  // namespace upd
