@@ -1,10 +1,167 @@
-// The updater's entry point (being built).
-#include <cstdio>
+// The updater's entry point: the banner, the run context, the command line,
+// the usage text, the check for an attached USB storage device and the mount
+// of the stick on /mnt. The sequence runner then carries the run on.
+#include <sys/mount.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "files/file.h"
+#include "platform/platform.h"
 #include "update/update.h"
 
 namespace upd {
+namespace {
 
-int UpdateMain(int /*argc*/, char** /*argv*/) { return 1; }
+constexpr char kVersion[] = "v0.4";
+constexpr char kBuildDate[] = "Fri Jan 24 12:50:32 2020";
+
+constexpr const char* kUsage[] = {
+    "Usage: ./update [-d <device>] [-t <timestamp>] [-f] [-m]\n",
+    "       where:\n",
+    "            -d  -  device name\n",
+    "                   <device> ex: /dev/sda1\n",
+    "            -t  -  specify build timestamp of current firmware\n",
+    "                   <timestamp> format is YYYY-MM-DD HH:MM:SS\n",
+    "            -f  -  force override of timestamp check\n",
+    "            -s  -  perform SSL check\n",
+    "            -h  -  display usage message, then terminate\n",
+    "            -m  -  enable MSG macro\n",
+};
+
+// The usb-storage driver's bindings to a device on the instrument's four USB
+// ports, in the order they are tested.
+constexpr const char* kUsbStorageBindings[] = {
+    "/sys/bus/usb/drivers/usb-storage/2-1.4.3:1.0",
+    "/sys/bus/usb/drivers/usb-storage/2-1.4.2:1.0",
+    "/sys/bus/usb/drivers/usb-storage/2-1.1:1.0",
+    "/sys/bus/usb/drivers/usb-storage/2-1.2:1.0",
+};
+
+// Options that only set a bit of the run context's flags.
+struct FlagOption {
+    std::string_view name;
+    uint32_t bit;
+};
+constexpr FlagOption kFlagOptions[] = {
+    {"-s", UPD_SSL}, {"-f", UPD_FORCE}, {"-h", UPD_HELP}, {"-m", UPD_MSG}, {"-mm", UPD_MESG},
+};
+
+void PrintBanner() {
+    std::printf("Z4412 firmware updater %s (%s)\n", kVersion, kBuildDate);
+}
+
+void PrintUsage() {
+    for (const char* line : kUsage) {
+        std::fputs(line, stdout);
+    }
+}
+
+// Copies `text` into the fixed field `field` when it fits; false otherwise.
+template <std::size_t N>
+bool CopyField(char (&field)[N], const char* text) {
+    std::size_t length = std::strlen(text);
+    if (length >= N) {
+        return false;
+    }
+    std::memcpy(field, text, length + 1);
+    return true;
+}
+
+// Parses the arguments after the program name into `info`. Returns 0, or the
+// code of a device or time-stamp argument too long for its field, at which
+// point parsing stops. The argument after -d is stored as the device path and
+// is then also taken as an option if it is one; the argument after -t is
+// only stored.
+int ParseCommandLine(int argc, char** argv, UpdateInfo* info) {
+    bool expect_device = false;
+    bool expect_time_stamp = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (expect_device) {
+            if (!CopyField(info->device, arg)) {
+                return kErrDeviceArgTooLong;
+            }
+            info->flags |= UPD_DEVICE;
+        }
+        if (expect_time_stamp) {
+            if (!CopyField(info->timeStamp, arg)) {
+                return kErrTimeStampArgTooLong;
+            }
+            info->flags |= UPD_TIMESTAMP;
+            expect_device = false;
+            expect_time_stamp = false;
+            continue;
+        }
+        std::string_view option(arg);
+        expect_device = option == "-d";
+        expect_time_stamp = option == "-t";
+        for (const FlagOption& flag : kFlagOptions) {
+            if (option == flag.name) {
+                info->flags |= flag.bit;
+            }
+        }
+    }
+    return 0;
+}
+
+bool UsbStorageBound() {
+    for (const char* binding : kUsbStorageBindings) {
+        if (exists(binding)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Reports a failure of the start-up: nothing is torn down.
+int Fail(int code, UpdateInfo* info) {
+    info->errorCode = code;
+    return Error(code, false, info);
+}
+
+}  // namespace
+
+int UpdateMain(int argc, char** argv) {
+    PrintBanner();
+
+    UpdateInfo info{};
+    info.errorCode = 0;
+    info.sections = nullptr;
+    info.flags = 0;
+    info.timeStamp[0] = '\0';
+
+    // Command line.
+    if (int code = ParseCommandLine(argc, argv, &info); code != 0) {
+        info.errorCode = code;
+        UnMount(&info);
+        return Error(code, false, &info);
+    }
+    if ((info.flags & UPD_DEVICE) == 0) {
+        CopyField(info.device, kDefaultDevice);
+    }
+    if (info.flags & UPD_HELP) {
+        PrintUsage();
+        return Error(0, false, &info);
+    }
+
+    // Device check.
+    platform::Current().Sync();
+    if (!UsbStorageBound() || !exists(info.device)) {
+        return Fail(kErrDeviceNotFound, &info);
+    }
+
+    // Mount. A busy mount point is taken as the stick already mounted there.
+    if (platform::Current().Mount(info.device, kMountPoint, "vfat", MS_NOEXEC, nullptr) != 0 &&
+        errno != EBUSY) {
+        return Fail(kErrMountFailed, &info);
+    }
+    Mounted = true;
+
+    // Sequence runner hook: the run continues here once the stick is mounted.
+    return 0;
+}
 
 }  // namespace upd

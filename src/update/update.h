@@ -25,7 +25,9 @@ constexpr uint32_t UPD_HELP = 0x040;       // -h
 constexpr uint32_t UPD_OLDER = 0x100;  // a file was older than the installed firmware
 constexpr uint32_t UPD_SAME = 0x200;   // a file was as old as the installed firmware
 
-// One node of the run list: a heap copy of a section name.
+// One node of the run list: a heap copy of a section name. Nodes and names
+// are allocated with std::malloc (names with strdup) and released only by
+// FreeSectionList().
 struct Section {
     char* name;
     Section* next;
@@ -97,6 +99,10 @@ int RebootSequence();
 int UpdateMain(int argc, char** argv);
 
 // Digest check of installed files.
+
+// 1 when the MD5 digest of the file at `path`, as 32 lowercase hexadecimal
+// digits, equals `expected_hex` exactly; 0 when it differs or cannot be computed.
+int MD5Check(const char* path, const char* expected_hex);
 
 // The sequence runner and the operations it carries out.
 
