@@ -55,4 +55,9 @@ int CopyFile(const char* src, const char* dst);
 
 // Digest of a file.
 
+// Writes the MD5 digest of the whole file at `path` into `out` as 32 lowercase
+// hexadecimal digits and a NUL. 0 when out_size is below 33, the file cannot be
+// opened, a read fails or the close fails; `out` is then untouched.
+int MD5Hash(const char* path, char* out, int out_size);
+
 }  // namespace upd
