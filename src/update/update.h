@@ -106,4 +106,51 @@ int MD5Check(const char* path, const char* expected_hex);
 
 // The sequence runner and the operations it carries out.
 
+// The run from the mounted stick to its end: shows "Updating firmware...",
+// loads the manifest (verifying its signature with UPD_SSL), builds the run
+// list and carries out every listed section, then unmounts, waits for the
+// stick to be pulled and reboots or restarts the main application. Returns the
+// exit status: 0 for a completed run, 1 after a reported failure.
+int RunSequence(UpdateInfo* info);
+
+// Expands the list value of `key` in section `listSection`, items that are
+// themselves keys of that section replaced by their lists to any depth, and
+// appends the resulting section names to *list in order; a key that is not in
+// the section is itself appended as a name. 1 on success; 0 for a list value
+// too long, an empty list, a list that reaches a key it is already expanding,
+// or no memory (names appended before the failure stay in the list).
+int BuildSectionList(const char* listSection, const char* key, Section** list);
+
+// The operations. Each reads its keys from the manifest section `section` and
+// returns 1 when done (or rightly skipped), else 0 with its code in
+// info->errorCode.
+
+// Installs one file through a verified interim copy, keeping a backup; may set
+// UPD_SAME or UPD_OLDER in info->flags when its time stamp is not newer.
+int TransferFile(const char* section, UpdateInfo* info);
+
+// Merges the package's configuration file of a newer version with the
+// installed one, keeping the installed values; the old file becomes the backup.
+int ConfigUpdate(const char* section, UpdateInfo* info);
+
+// Creates the section's missing backup directories DestDir, DestDir1, DestDir2.
+int BackupFiles(const char* section, UpdateInfo* info);
+
+// Runs the MSP430 programming commands: CommandJTAG must succeed, then
+// Command1, or Command2 as its fallback.
+int MSP430Update(const char* section, UpdateInfo* info);
+
+// Runs "WriteCommand DataPath1 Device"; its status is ignored.
+int FlashUpdate(const char* section, UpdateInfo* info);
+
+// Removes the files named by file1, file2, ... up to the first missing number.
+int RemoveFiles(const char* section, UpdateInfo* info);
+
+struct LineList2;
+
+// The version on the first line of a configuration file ('V' or 'v' and a
+// non-zero number at the start of its key part): 1 with *version written,
+// else 0.
+int GetVersion(const LineList2* list, double* version);
+
 }  // namespace upd
