@@ -53,6 +53,34 @@ int CopyFile(const char* src, const char* dst);
 
 // Whole files as lists of lines.
 
+// One line of a file, as the line reader delivered it.
+struct LineList {
+    char* text;  // owned heap copy
+    LineList* next;
+};
+
+// One line of a file cut after its first word; first followed by rest is
+// always exactly the line.
+struct LineList2 {
+    char* first;  // owned: leading spaces, tabs and '(' and the first word
+    char* rest;   // owned: from the next space, tab or '(' to the end, or ""
+    LineList2* next;
+};
+
+// Reads the whole file at `path` into *list (null for an empty file), lines
+// in file order with tabs expanded and trailing blanks removed. A line longer
+// than 511 characters ends the reading there, as does a read error; the lines
+// before it are kept. 0 when the file cannot be opened or closed or memory
+// runs out, *list then untouched.
+int ReadFile(const char* path, LineList** list);
+
+// As ReadFile, every line cut into its key part and the remainder.
+int ReadFile2(const char* path, LineList2** list);
+
+// Release a list with all its strings and set *list to null; null is ignored.
+void FreeFile(LineList** list);
+void FreeFile2(LineList2** list);
+
 // Digest of a file.
 
 // Writes the MD5 digest of the whole file at `path` into `out` as 32 lowercase

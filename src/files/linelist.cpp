@@ -1,0 +1,127 @@
+// Whole text files read into lists of lines, kept whole or cut after their
+// first word so that the key can be compared and the line written back as it was.
+#include <cstdlib>
+#include <cstring>
+
+#include "files/file.h"
+#include "manifest/line.h"
+#include "manifest/nv.h"
+
+namespace upd {
+
+namespace {
+
+// Lines of up to 511 characters; a longer one ends the reading.
+constexpr int kLineSize = 512;
+
+// The key part of a line ends at the first space, tab or '(' after its first word.
+constexpr char kKeyDelimiters[] = " \t(";
+
+void FreeLines(LineList* node) {
+    while (node != nullptr) {
+        LineList* next = node->next;
+        std::free(node->text);
+        std::free(node);
+        node = next;
+    }
+}
+
+void FreeLines(LineList2* node) {
+    while (node != nullptr) {
+        LineList2* next = node->next;
+        std::free(node->first);
+        std::free(node->rest);
+        std::free(node);
+        node = next;
+    }
+}
+
+// A node holding one line, or null when memory runs out.
+LineList* MakeNode(const char* line, LineList*) {
+    auto* node = static_cast<LineList*>(std::calloc(1, sizeof(LineList)));
+    if (node == nullptr) {
+        return nullptr;
+    }
+    node->text = strdup(line);
+    if (node->text == nullptr) {
+        std::free(node);
+        return nullptr;
+    }
+    return node;
+}
+
+LineList2* MakeNode(const char* line, LineList2*) {
+    auto* node = static_cast<LineList2*>(std::calloc(1, sizeof(LineList2)));
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (!SplitString(line, kKeyDelimiters, &node->first, &node->rest)) {
+        std::free(node);
+        return nullptr;
+    }
+    return node;
+}
+
+// Reads every line of `path` into a list of Node; the list is handed to *list
+// only when the whole read succeeded, and released otherwise.
+template <typename Node>
+int ReadLines(const char* path, Node** list) {
+    if (path == nullptr || list == nullptr) {
+        return 0;
+    }
+    FILE* stream = std::fopen(path, "r");
+    if (stream == nullptr) {
+        return 0;
+    }
+    Node* head = nullptr;
+    Node* tail = nullptr;
+    char line[kLineSize];
+    bool ok = true;
+    for (;;) {
+        int skipped = 0;
+        if (nextline(stream, line, kLineSize, 0, &skipped) < 0) {
+            break;
+        }
+        Node* node = MakeNode(line, static_cast<Node*>(nullptr));
+        if (node == nullptr) {
+            ok = false;
+            break;
+        }
+        (head == nullptr ? head : tail->next) = node;
+        tail = node;
+    }
+    if (std::fclose(stream) != 0 || !ok) {
+        FreeLines(head);
+        return 0;
+    }
+    *list = head;
+    return 1;
+}
+
+}  // namespace
+
+int ReadFile(const char* path, LineList** list) {
+    return ReadLines(path, list);
+}
+
+int ReadFile2(const char* path, LineList2** list) {
+    return ReadLines(path, list);
+}
+
+void FreeFile(LineList** list) {
+    if (list == nullptr) {
+        return;
+    }
+    FreeLines(*list);
+    *list = nullptr;
+}
+
+void FreeFile2(LineList2** list) {
+    if (list == nullptr) {
+        return;
+    }
+    FreeLines(*list);
+    *list = nullptr;
+}
+
+}  // namespace upd
