@@ -1,0 +1,181 @@
+// The simulated instrument's sandbox: a private mount namespace whose root
+// directory is the folder that stands for the instrument's file system, with
+// the host's programs and libraries visible read-only inside it.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "platform/sim.h"
+
+namespace upd::platform {
+namespace {
+
+// Host folders the updater's shell commands need, bound read-only.
+constexpr const char* kHostFolders[] = {"/usr", "/bin", "/lib", "/lib64"};
+
+bool Failed(std::string* failure, const std::string& step) {
+    *failure = step + ": " + std::strerror(errno);
+    return false;
+}
+
+bool WriteProcFile(const char* path, const std::string& text) {
+    int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
+}
+
+// Maps the caller's user and group to root inside a new user namespace.
+bool EnterUserNamespace(std::string* failure) {
+    uid_t uid = ::getuid();
+    gid_t gid = ::getgid();
+    if (::unshare(CLONE_NEWUSER) != 0) {
+        return Failed(failure, "cannot create a user namespace");
+    }
+    if (!WriteProcFile("/proc/self/setgroups", "deny") ||
+        !WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+        return Failed(failure, "cannot map the user to root in the user namespace");
+    }
+    return true;
+}
+
+// Makes sure `path` is a directory to mount on, creating it if missing.
+bool MakeDirectoryMountPoint(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+            errno = ENOTDIR;
+            return false;
+        }
+        return true;
+    }
+    return errno == ENOENT && ::mkdir(path.c_str(), 0755) == 0;
+}
+
+// Makes sure `path` is a regular file to mount a file on, creating it if missing.
+bool MakeFileMountPoint(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            errno = EEXIST;
+            return false;
+        }
+        return true;
+    }
+    if (errno != ENOENT) {
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// The mount flags that a bind remount must repeat: inside a user namespace
+// the kernel refuses to drop the flags that the source mount was locked with.
+unsigned long LockedFlags(const std::string& path) {
+    struct statvfs vfs {};
+    if (::statvfs(path.c_str(), &vfs) != 0) {
+        return 0;
+    }
+    unsigned long flags = 0;
+    if (vfs.f_flag & ST_NOSUID)
+        flags |= MS_NOSUID;
+    if (vfs.f_flag & ST_NODEV)
+        flags |= MS_NODEV;
+    if (vfs.f_flag & ST_NOEXEC)
+        flags |= MS_NOEXEC;
+    if (vfs.f_flag & ST_NODIRATIME)
+        flags |= MS_NODIRATIME;
+    if (vfs.f_flag & ST_NOATIME) {
+        flags |= MS_NOATIME;
+    } else if (vfs.f_flag & ST_RELATIME) {
+        flags |= MS_RELATIME;
+    } else {
+        flags |= MS_STRICTATIME;
+    }
+    return flags;
+}
+
+bool BindReadOnly(const char* host, const std::string& target, std::string* failure) {
+    if (!MakeDirectoryMountPoint(target)) {
+        return Failed(failure, "cannot make the mount point " + target);
+    }
+    if (::mount(host, target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+        return Failed(failure, std::string("cannot bind ") + host + " on " + target);
+    }
+    unsigned long flags = MS_BIND | MS_REMOUNT | MS_RDONLY | LockedFlags(target);
+    if (::mount(nullptr, target.c_str(), nullptr, flags, nullptr) != 0) {
+        return Failed(failure, "cannot make " + target + " read-only");
+    }
+    return true;
+}
+
+bool BindDevNull(const std::string& root, std::string* failure) {
+    std::string dev = root + "/dev";
+    if (!MakeDirectoryMountPoint(dev) || !MakeFileMountPoint(dev + "/null")) {
+        return Failed(failure, "cannot make the mount point " + dev + "/null");
+    }
+    if (::mount("/dev/null", (dev + "/null").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        return Failed(failure, "cannot bind /dev/null on " + dev + "/null");
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EnterSandbox(const std::string& root_arg, std::string* failure) {
+    char resolved[PATH_MAX];
+    if (::realpath(root_arg.c_str(), resolved) == nullptr) {
+        return Failed(failure, "cannot resolve " + root_arg);
+    }
+    const std::string root = resolved;
+
+    // Under an emulator a user namespace may be unavailable, and root needs none.
+    if (::geteuid() != 0 && !EnterUserNamespace(failure)) {
+        return false;
+    }
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return Failed(failure, "cannot create a mount namespace");
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return Failed(failure, "cannot make the mounts private");
+    }
+    for (const char* folder : kHostFolders) {
+        struct stat st {};
+        if (::stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) {
+            continue;
+        }
+        if (!BindReadOnly(folder, root + folder, failure)) {
+            return false;
+        }
+    }
+    if (!BindDevNull(root, failure)) {
+        return false;
+    }
+    if (::chroot(root.c_str()) != 0) {
+        return Failed(failure, "cannot change the root directory to " + root);
+    }
+    if (::chdir("/") != 0) {
+        return Failed(failure, "cannot change the working directory to /");
+    }
+    return true;
+}
+
+}  // namespace upd::platform

@@ -1,0 +1,67 @@
+// The simulated instrument: a private sandbox in which a directory stands for
+// the instrument's whole file system, and a Platform that mounts the "stick"
+// (a directory) by binding it, plays the user who pulls the stick, returns
+// from sleeps at once and writes every call it handles to a trace file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace upd::platform {
+
+// Enters a new mount namespace (first a new user namespace mapping the caller
+// to root, unless the caller is root already), makes every mount private,
+// binds the host's /usr, /bin, /lib and /lib64 read-only and /dev/null onto
+// the same paths under `root`, and changes the root directory to `root` and
+// the working directory to "/". Returns true, or false with `failure` naming
+// the step that failed; the process must then not go on.
+bool EnterSandbox(const std::string& root, std::string* failure);
+
+class SimPlatform final : public Platform {
+  public:
+    // Sleeps the updater may still make after the stick was pulled before the
+    // simulation gives up on it.
+    static constexpr unsigned kSleepLimit = 1000;
+    // Exit status when the updater waits for longer than that.
+    static constexpr int kStuckStatus = 3;
+
+    // `sim_dir` holds the control files (mount-errno, umount-errno,
+    // unplug-after), the trace "log" and the folder "unplugged".
+    explicit SimPlatform(std::string sim_dir);
+    ~SimPlatform() override;
+    SimPlatform(const SimPlatform&) = delete;
+    SimPlatform& operator=(const SimPlatform&) = delete;
+
+    // Creates the control folder if missing and opens the trace. Returns
+    // false with `failure` set when that is impossible.
+    bool Open(std::string* failure);
+
+    int Mount(const char* source, const char* target, const char* fstype, unsigned long flags,
+              const void* data) override;
+    int Umount(const char* target) override;
+    void Sync() override;
+    int System(const char* command) override;
+    unsigned Sleep(unsigned seconds) override;
+
+    // Writes the trace's last line once the updater has returned `status`.
+    void TraceExit(int status);
+
+  private:
+    int SimulateMount(const char* source, const char* target, unsigned long flags);
+    void Unplug();
+    void Trace(std::string_view line);
+    std::string ControlFile(const char* name) const { return sim_dir_ + "/" + name; }
+
+    std::string sim_dir_;
+    int trace_fd_ = -1;
+    std::string last_device_;
+    unsigned sleeps_ = 0;
+    unsigned unplug_at_ = 1;
+};
+
+// True when `path` is the root of a mount.
+bool IsMountPoint(const char* path);
+
+}  // namespace upd::platform
