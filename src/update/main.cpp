@@ -160,8 +160,7 @@ int UpdateMain(int argc, char** argv) {
     }
     Mounted = true;
 
-    // Sequence runner hook: the run continues here once the stick is mounted.
-    return 0;
+    return RunSequence(&info);
 }
 
 }  // namespace upd
