@@ -145,9 +145,9 @@ void setstr(char* buf, int n);
 // keeps its length. s must hold n bytes.
 void pad(char* s, int n);
 
-// Terminates a field of n - 1 characters held in buf (n bytes): the terminator
-// goes at n - 1, or at an earlier terminator, and then back over trailing
-// spaces (not tabs). Nothing happens for n < 1.
+// Terminates a field of n - 1 characters held in buf (n bytes): a terminator
+// goes at n - 1, and the text's end (that one, or an earlier terminator) moves
+// back over trailing spaces (not tabs). Nothing happens for n < 1.
 void unpad(char* buf, int n);
 
 // Copies at most n characters of s into dst and fills dst with spaces up to n

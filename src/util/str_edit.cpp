@@ -85,6 +85,7 @@ void unpad(char* buf, int n) {
     if (buf == nullptr || n < 1) {
         return;
     }
+    buf[n - 1] = '\0';
     const std::size_t len = ::strnlen(buf, static_cast<std::size_t>(n - 1));
     buf[LengthWithoutTrailingSpaces(buf, len)] = '\0';
 }
