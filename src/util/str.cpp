@@ -5,7 +5,9 @@
 
 namespace upd {
 
-int IsWhiteSpace(unsigned char ch) { return ch == ' ' || ch == '\t' ? 1 : 0; }
+int IsWhiteSpace(unsigned char ch) {
+    return ch == ' ' || ch == '\t' ? 1 : 0;
+}
 
 const char* SkipSpaces(const char* s) {
     if (s == nullptr) {

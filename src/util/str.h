@@ -119,8 +119,9 @@ char* stristr_b(char* start, const char* needle, char* from);
 
 // The word (run of characters other than the space) that holds s[pos] within
 // s[0..len): its first and last index in *first and *last, result 1. Gives 0
-// when s[pos] is a space or lies at or past s's terminator. For pos >= len:
-// len 0 gives 0, any other len gives first 0 and last len - 1 with result 1.
+// when s[pos] is a space or lies at or past s's terminator, or when s, first
+// or last is null. For pos >= len: len 0 gives 0, any other len gives first 0
+// and last len - 1 with result 1.
 int findword(const char* s, std::uint16_t len, std::uint16_t pos, std::uint16_t* first,
              std::uint16_t* last);
 
