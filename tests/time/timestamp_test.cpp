@@ -58,7 +58,6 @@ TEST_F(TimeStamp, AcceptedFormsConvert) {
         {"2020-01-24   12:50:32", k20200124_125032},
         {"2020-01-24 1250:32", k20200124_125032},
         {"2020-01-24 12:5032", k20200124_125032},
-        {"2020-0124 12:50:32", k20200124_125032},
         {"202001-24x 12:50:32", k20200124_125032},
         {"2020-0124x 12:50:32", k20200124_125032},
         {"2020-01-24 12", k20200124_120000},
@@ -84,6 +83,7 @@ TEST_F(TimeStamp, RefusedFormsLeaveTheCountUntouched) {
         "2020-01-24 12:50:32 ",  // space after the time
         " 2020-01-24 12:50:32",  // space before the date
         "2020-01-24 ",           // no time
+        "2020-0124 12:00:00",    // hyphenated date of 9 characters
         "2020-1-24 12:00:00",    // hyphenated date of 9 characters
         "2020-01-245 12:00:00",  // hyphenated date of 11 characters
         "2020124 12:00:00",      // plain date of 7 characters
