@@ -100,6 +100,7 @@ TEST(StrEdit, CopiesIntoTheCallersBuffer) {
         {"stripcopy tab", [](char* d) { return stripcopy(d, "ab\t ", 4), 0; }, 0, "ab\t\0####"s},
         {"stripcopy short", [](char* d) { return stripcopy(d, "ab", 6), 0; }, 0, "ab\0#####"s},
         {"stripcopy n=0", [](char* d) { return stripcopy(d, "abc", 0), 0; }, 0, "\0#######"s},
+        {"stripcopy null", [](char* d) { return stripcopy(d, nullptr, 3), 0; }, 0, "\0#######"s},
         {"fcopy", [](char* d) { return fcopy(" a b \t", 0, 5, d); }, 3, "a b\0####"s},
         {"fcopy blank", [](char* d) { return fcopy("   ", 0, 2, d); }, 0, "\0#######"s},
         {"fcopy inner", [](char* d) { return fcopy("abcdef", 2, 3, d); }, 2, "cd\0#####"s},
