@@ -54,6 +54,12 @@ class Input {
         return out;
     }
 
+    // As Text(), seen as a C string: cut at its first NUL byte.
+    std::string CText(uint8_t stop, size_t n = SIZE_MAX) {
+        std::string t = Text(stop, n);
+        return t.substr(0, t.find('\0'));
+    }
+
     std::string_view Rest() const { return {reinterpret_cast<const char*>(data_), size_}; }
     // The rest as a NUL-terminated string, cut at its first NUL byte.
     std::string RestAsCString() const {
