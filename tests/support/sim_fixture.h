@@ -73,6 +73,8 @@ class SimInstrument {
     SimRun RunUnprivileged(const std::vector<std::string>& args = {}) const;
     // Whether an ordinary user can create a user namespace here.
     static bool UserNamespacesAvailable();
+    // Runs any command with the output captured, and waits for it.
+    SimRun Execute(const std::vector<std::string>& command) const;
 
     // What runs left behind.
     std::optional<std::string> ErrorFile() const;  // its content, or none
@@ -86,8 +88,6 @@ class SimInstrument {
     static std::string SplashCommand(const std::string& message);
 
   private:
-    SimRun Execute(const std::vector<std::string>& command) const;
-
     TempDir dir_;
     std::string root_;
 };
