@@ -103,23 +103,15 @@ int LoadSections(FILE* stream, AuxSection** out) {
     char value[kLineSize];
     SectionListBuilder builder;
     for (;;) {
-        // Blank and comment lines are skipped here rather than by the reader:
-        // an over-long line whose first 255 characters are blanks is not a
-        // blank line and must fail the load, not vanish.
         int skipped = 0;
-        const int len = nextline(stream, line, kLineSize, 0, &skipped);
+        const int len =
+            nextline(stream, line, kLineSize, kSkipBlankLines | kSkipCommentLines, &skipped);
         if (len == -1) {
             *out = builder.Release();
             return 1;
         }
-        if (len == -2 && iscomm(line)) {
-            continue;
-        }
         if (len < 0) {
             return 0;
-        }
-        if (IsBlank(line) || iscomm(line)) {
-            continue;
         }
         if (std::strchr(line, '=') == nullptr) {
             if (!builder.AddSection(line)) {

@@ -93,6 +93,9 @@ elist* nv_Explode(char** words) {
     for (char** w = words; *w != nullptr; ++w) {
         const size_t length = std::strlen(*w);
         short_words += ShortFormLength(*w, length) != 0 ? 1 : 0;
+        if (length >= kExplodeMaxBytes - long_length) {
+            return nullptr;  // even one entry would exceed the budget
+        }
         long_length += length;
     }
     // Every entry takes at least its terminator, so more short words than

@@ -137,7 +137,6 @@ TEST_F(AuxInfoTest, FailedLoadLeavesStoreAsItWas) {
         {"pair after comments but before a section", "# c\n\nk=v\n"},
         {"over-long section line", "S\n" + long_line + "\n"},
         {"over-long pair line after sections", "A\na=1\nB\nb=" + long_line + "\n"},
-        {"over-long line of 255 blanks then text", "S\n" + std::string(255, ' ') + "=y\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
