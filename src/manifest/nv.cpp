@@ -1,11 +1,12 @@
 // List splitting: separated values into trimmed items, lines cut after their
 // first word, and separated decimal numbers into integers.
+#include "manifest/nv.h"
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "manifest/nv.h"
 #include "util/str.h"
 
 namespace upd {

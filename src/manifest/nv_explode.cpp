@@ -1,9 +1,9 @@
 // Generation of every combination of the long and short forms of a sequence
 // of command words (MEASure VOLTage gives MEASureVOLTage, MEASVOLTage, ...).
+#include "manifest/nv.h"
+
 #include <cstdlib>
 #include <cstring>
-
-#include "manifest/nv.h"
 
 namespace upd {
 

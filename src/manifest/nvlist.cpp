@@ -1,9 +1,10 @@
 // Name-value list parsers: the name=value pieces of a text, and one-line lists
 // of items such as a = 1 ; b = two words parsed into positioned records.
+#include "manifest/nv.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "manifest/nv.h"
 #include "util/str.h"
 
 namespace upd {
