@@ -1,7 +1,6 @@
 // Build time stamps "YYYY-MM-DD HH:MM:SS" turned into second counts that order
 // the stamps: a date and a time separated by spaces, hyphens and colons optional.
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string_view>
 
@@ -50,7 +49,7 @@ bool CopyHalf(std::string_view half, char (&buf)[kHalfSize]) {
     if (half.size() >= kHalfSize) {
         return false;
     }
-    std::memcpy(buf, half.data(), half.size());
+    half.copy(buf, half.size());
     buf[half.size()] = '\0';
     return true;
 }
