@@ -94,6 +94,12 @@ TEST_F(ReportTest, LongestMessageFitsTheCommandLine) {
     EXPECT_EQ(platform_.calls, Lines{Splash(message)});
 }
 
+TEST_F(ReportTest, MessageTooLongForTheCommandLineIsNotShownCutOff) {
+    const std::string message(kShellLineSize, 'm');
+    EXPECT_EQ(ShowMessage(message.c_str()), -1);
+    EXPECT_TRUE(platform_.calls.empty());
+}
+
 TEST_F(ReportTest, UnMount) {
     Mounted = true;
     info_.errorCode = 650;
