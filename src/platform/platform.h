@@ -7,7 +7,7 @@
 namespace upd::platform {
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Same contract as the C library's calls: 0 on success, -1 with errno set.
