@@ -96,7 +96,6 @@ TEST_F(RunnerFlowTest, RunListAndDispatch) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        SetUp();
         sim.Remove("/.test/commands");
         sim.Remove("/.test/reboot");
         Replug();
