@@ -89,7 +89,8 @@ bool TimeField(char (&field)[kTimeSize]) {
     }
     const std::uint32_t flags = dpr_stat;
     if (!(flags & DPR_DATE) && (flags & DPR_USEC)) {
-        std::snprintf(field, sizeof field, "%ld.%06ld", static_cast<long>(now.tv_sec),
+        // Wide enough for 64-bit seconds on the 32-bit instrument too.
+        std::snprintf(field, sizeof field, "%lld.%06ld", static_cast<long long>(now.tv_sec),
                       static_cast<long>(now.tv_usec));
         return true;
     }
