@@ -1,7 +1,9 @@
 #!/bin/bash
 # Builds the updater, then shows it at work on a simulated instrument that it
 # lays out in a temporary folder: the usage text, a run without a USB device,
-# and a run that mounts the stick and carries on to the end.
+# a run that mounts the stick and carries on to the end, and a real update:
+# the example package of examples/update-package, signed with a key made on
+# the spot, installed over firmware 1.0.
 # Usage: scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +27,8 @@ lay_out() {
     mkdir -p "$root"/home/Brimwood/{bin,log,download} "$root/mnt" "$root/tmp" \
         "$root/sys/bus/usb/drivers/usb-storage/2-1.4.3:1.0" \
         "$root/dev/disk/by-label/BRIMWOOD/firmware" "$root/sbin"
-    printf '#!/bin/sh\necho "    [display] $2"\n' >"$root/home/Brimwood/bin/qsplash"
+    printf '#!/bin/sh\necho "    [display] $2"\necho "$2" >>/tmp/display\n' \
+        >"$root/home/Brimwood/bin/qsplash"
     # The main application runs in the background: it leaves a note instead.
     printf '#!/bin/sh\necho started >/tmp/brimwood-started\n' >"$root/home/Brimwood/bin/brimwood"
     printf '#!/bin/sh\necho "    [reboot]"\n' >"$root/sbin/reboot"
@@ -64,3 +67,62 @@ run "No USB storage device attached"
 lay_out
 printf 'Nothing\nKey=value\n' >"$work/root/dev/disk/by-label/BRIMWOOD/firmware/AuxInfo.txt"
 run "A stick whose manifest has nothing to do"
+
+# Builds the example package onto the stick folder $1: its files, and the
+# manifest with the digests of the files filled in.
+build_package() {
+    local src=examples/update-package dst=$1 manifest f
+    cp "$src/brimwood" "$src/bwhelp.txt" "$src/brimwood.conf" "$src/msp430.txt" "$dst/"
+    manifest=$(cat "$src/AuxInfo.txt.in")
+    for f in brimwood bwhelp.txt; do
+        manifest=${manifest//@MD5:$f@/$(md5sum <"$src/$f" | cut -d' ' -f1)}
+        manifest=${manifest//@SHA256:$f@/$(sha256sum <"$src/$f" | cut -d' ' -f1)}
+    done
+    if grep -q '@[A-Z0-9]*:' <<<"$manifest"; then
+        echo "demo: a digest of the example manifest was not filled in" >&2
+        exit 1
+    fi
+    printf '%s\n' "$manifest" >"$dst/AuxInfo.txt"
+}
+
+lay_out
+root=$work/root
+stick=$root/dev/disk/by-label/BRIMWOOD/firmware
+# Firmware 1.0 as installed: the main application and its settings, which the
+# user has changed, and the stand-in MSP430 programmer, whose fast mode fails.
+printf '#!/bin/sh\necho "brimwood 1.0 started" >/tmp/brimwood-started\n' \
+    >"$root/home/Brimwood/bin/brimwood"
+mkdir -p "$root/home/Brimwood/cfg"
+printf 'V1.0\nLanguage German\nBrightness 40\nBacklight(timeout) 120\n' \
+    >"$root/home/Brimwood/cfg/brimwood.conf"
+cat >"$root/home/Brimwood/bin/msp430-tool" <<'TOOL'
+#!/bin/sh
+case "$*" in
+--probe) echo "    [msp430] target found" ;;
+*--fast*) echo "    [msp430] fast programming: verification failed"; exit 1 ;;
+*) echo "    [msp430] programmed: $(head -n 1 "$2")" ;;
+esac
+TOOL
+chmod 755 "$root/home/Brimwood/bin/msp430-tool"
+cp -r "$root/home/Brimwood" "$work/before"
+
+build_package "$stick"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/key.pem" 2>/dev/null
+openssl pkey -in "$work/key.pem" -pubout -out "$root/home/Brimwood/bin/NorvoCal.pub"
+openssl dgst -sha256 -sign "$work/key.pem" -out "$stick/AuxInfo.txt.sha256" "$stick/AuxInfo.txt"
+
+run "A signed update from firmware 1.0 to 2.0" -s -t "2026-06-01 12:00:00"
+echo "-- the display showed, in order:"
+sed 's/^/    /' "$root/tmp/display"
+echo "-- installed:"
+for f in brimwood bwhelp.txt; do
+    if cmp -s "examples/update-package/$f" "$root/home/Brimwood/bin/$f"; then
+        echo "    /home/Brimwood/bin/$f ($(stat -c %A "$root/home/Brimwood/bin/$f"))"
+    fi
+done
+echo "-- backed up:"
+(cd "$root" && find home/Brimwood/backup -type f | sort | sed 's|^|    /|')
+echo "-- merged /home/Brimwood/cfg/brimwood.conf (the package's version 2.0"
+echo "   keywords, with the values the instrument held):"
+diff -u --label before --label after "$work/before/cfg/brimwood.conf" \
+    "$root/home/Brimwood/cfg/brimwood.conf" | sed 's/^/    /' || true
