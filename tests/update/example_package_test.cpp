@@ -1,0 +1,66 @@
+// The example update package of examples/update-package, built and signed as
+// the demo does, installs over firmware 1.0 on the simulated instrument.
+#include <filesystem>
+
+#include "sim_package.h"
+
+namespace upd::testing {
+namespace {
+
+const std::string kSource = std::string(UPD_SOURCE_DIR) + "/examples/update-package/";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+    return text;
+}
+
+TEST(ExamplePackageTest, InstallsOverFirmware1) {
+    SimInstrument sim;
+    sim.WriteScript("/home/Brimwood/bin/brimwood", "exit 0\n");
+    sim.Write("/home/Brimwood/cfg/brimwood.conf",
+              "V1.0\nLanguage German\nBrightness 40\nBacklight(timeout) 120\n");
+    sim.WriteScript("/home/Brimwood/bin/msp430-tool",
+                    "echo \"$*\" >> /.test/commands\ncase \"$*\" in *--fast*) exit 1;; esac\n");
+
+    std::string manifest = ReadAll(kSource + "AuxInfo.txt.in");
+    for (const char* file : {"brimwood", "bwhelp.txt", "brimwood.conf", "msp430.txt"}) {
+        const std::string content = ReadAll(kSource + file);
+        sim.WriteStick(std::string("firmware/") + file, content);
+        manifest = Replace(manifest, std::string("@MD5:") + file + "@", Md5Hex(content));
+        manifest = Replace(manifest, std::string("@SHA256:") + file + "@", Sha256Hex(content));
+    }
+    sim.WriteManifest(manifest);
+    SignManifest(sim);
+
+    SimRun run = sim.Run({"-s", "-t", "2026-06-01 12:00:00"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_FALSE(sim.ErrorFile().has_value());
+    EXPECT_EQ(sim.Read("/home/Brimwood/bin/brimwood"), ReadAll(kSource + "brimwood"));
+    EXPECT_EQ(sim.Read("/home/Brimwood/backup/bin/brimwood"), "#!/bin/sh\nexit 0\n");
+    EXPECT_EQ(sim.Read("/home/Brimwood/bin/bwhelp.txt"), ReadAll(kSource + "bwhelp.txt"));
+    EXPECT_EQ(sim.Read("/home/Brimwood/cfg/brimwood.conf"),
+              "V2.0\nLanguage German\nBrightness 40\nUnits metric\nBacklight(timeout) 120\n"
+              "Autosave on\n");
+    EXPECT_EQ(StandInRuns(sim),
+              (std::vector<std::string>{"--probe", "--program --fast /mnt/firmware/msp430.txt",
+                                        "--program /mnt/firmware/msp430.txt"}));
+    EXPECT_EQ(sim.Reboots(), 1);
+
+    // Installed once, the same package run again changes nothing: the main
+    // application is gated by its time stamp, the help text by its content,
+    // the settings by their version.
+    std::filesystem::rename(sim.Stick(), sim.Host(SimInstrument::kStick));
+    run = sim.Run({"-s", "-t", "2026-12-01 10:00:00"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(sim.ErrorFile(), "1902 660\n");
+    EXPECT_EQ(sim.Read("/home/Brimwood/backup/bin/brimwood"), "#!/bin/sh\nexit 0\n");
+    EXPECT_EQ(sim.Read("/home/Brimwood/cfg/brimwood.conf").substr(0, 5), "V2.0\n");
+    // The settings' old backup goes even though nothing is merged.
+    EXPECT_FALSE(sim.Exists("/home/Brimwood/backup/cfg/brimwood.conf"));
+}
+
+}  // namespace
+}  // namespace upd::testing
