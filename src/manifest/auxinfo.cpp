@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <new>
+#include <string_view>
+#include <unordered_map>
 
 #include "manifest/line.h"
 #include "util/str.h"
@@ -125,9 +129,129 @@ int LoadSections(FILE* stream, AuxSection** out) {
     }
 }
 
+// Lookups by name without walking the store: the first section of each name
+// and, within each such section, the first pair of each name, so that a run
+// of many sections costs the same per section as a run of few. The store and
+// its order stay the truth: the index is rebuilt from it on the first lookup
+// after a load or a release, and also after the lists were extended by hand at
+// their head or their tail (the two ends a lookup can check at no cost).
+class StoreIndex {
+  public:
+    // Finds the first pair named `key` in the first section named `section`;
+    // *pair is null when either is missing. False when the index cannot be
+    // built (no memory): the caller then walks the store.
+    bool Find(const char* section, const char* key, const AuxPair** pair) {
+        if (!Current()) {
+            Build();
+        }
+        auto it = sections_.find(std::string_view(section));
+        if (usable_ && it != sections_.end() && !PairsCurrent(it->second)) {
+            Build();
+            it = sections_.find(std::string_view(section));
+        }
+        if (!usable_) {
+            return false;
+        }
+        *pair = nullptr;
+        if (it != sections_.end()) {
+            const auto found = pairs_.find(PairKey{it->second.section, std::string_view(key)});
+            if (found != pairs_.end()) {
+                *pair = found->second;
+            }
+        }
+        return true;
+    }
+
+    void Clear() {
+        sections_.clear();
+        pairs_.clear();
+        built_ = usable_ = false;
+        head_ = tail_ = nullptr;
+    }
+
+  private:
+    struct Entry {
+        const AuxSection* section;
+        const AuxPair* first;  // the section's pairs when indexed
+        const AuxPair* last;
+    };
+    struct PairKey {
+        const AuxSection* section;
+        std::string_view name;
+        bool operator==(const PairKey&) const = default;
+    };
+    struct PairKeyHash {
+        std::size_t operator()(const PairKey& k) const {
+            return std::hash<std::string_view>{}(k.name) * 31 + std::hash<const void*>{}(k.section);
+        }
+    };
+
+    bool Current() const {
+        return built_ && head_ == aux_Section && (tail_ == nullptr || tail_->next == nullptr);
+    }
+
+    static bool PairsCurrent(const Entry& entry) {
+        return entry.section->pairs == entry.first &&
+               (entry.last == nullptr || entry.last->next == nullptr);
+    }
+
+    void Build() {
+        Clear();
+        built_ = true;
+        head_ = aux_Section;
+        try {
+            std::size_t sectionCount = 0;
+            std::size_t pairCount = 0;
+            for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
+                ++sectionCount;
+                for (const AuxPair* p = s->pairs; p != nullptr; p = p->next) {
+                    ++pairCount;
+                }
+            }
+            sections_.reserve(sectionCount);
+            pairs_.reserve(pairCount);
+            for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
+                tail_ = s;
+                // Only the first section of a name is ever looked into.
+                if (s->name == nullptr ||
+                    !sections_.try_emplace(std::string_view(s->name), Entry{s, s->pairs, nullptr})
+                         .second) {
+                    continue;
+                }
+                const AuxPair* last = nullptr;
+                for (const AuxPair* p = s->pairs; p != nullptr; p = p->next) {
+                    last = p;
+                    if (p->name != nullptr) {
+                        pairs_.try_emplace(PairKey{s, std::string_view(p->name)}, p);
+                    }
+                }
+                sections_.at(std::string_view(s->name)).last = last;
+            }
+            usable_ = true;
+        } catch (const std::bad_alloc&) {
+            sections_.clear();
+            pairs_.clear();
+            usable_ = false;
+        }
+    }
+
+    std::unordered_map<std::string_view, Entry> sections_;
+    std::unordered_map<PairKey, const AuxPair*, PairKeyHash> pairs_;
+    bool built_ = false;   // built for the store at head_
+    bool usable_ = false;  // built completely
+    const AuxSection* head_ = nullptr;
+    const AuxSection* tail_ = nullptr;  // last section when built
+};
+
+StoreIndex& Index() {
+    static StoreIndex index;
+    return index;
+}
+
 // Replaces the store with a freshly loaded list. A store left from an earlier
 // load is released rather than leaked.
 void InstallStore(AuxSection* sections) {
+    Index().Clear();
     FreeSections(aux_Section);
     aux_Section = sections;
 }
@@ -226,11 +350,11 @@ int GetAuxInfo(const char* section, const char* key, char* dst, int dstsize, boo
     if (section == nullptr || key == nullptr) {
         return 1;
     }
-    const AuxSection* s = FindSection(section);
-    if (s == nullptr) {
-        return 1;
+    const AuxPair* pair = nullptr;
+    if (!Index().Find(section, key, &pair)) {
+        const AuxSection* s = FindSection(section);
+        pair = s != nullptr ? FindPair(s, key) : nullptr;
     }
-    const AuxPair* pair = FindPair(s, key);
     if (pair == nullptr) {
         return 1;
     }
@@ -270,6 +394,7 @@ void ShowAuxInfo() {
 }
 
 void FreeAuxInfo() {
+    Index().Clear();
     FreeSections(aux_Section);
     aux_Section = nullptr;
 }

@@ -1,0 +1,137 @@
+// Lookups in a large store answer exactly as a walk of the store in file
+// order would: the first section of a name, the first pair of a name in it,
+// also after a reload, a release, or lists extended by hand.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "manifest/auxinfo.h"
+
+namespace upd {
+namespace {
+
+class AuxIndexTest : public ::testing::Test {
+  protected:
+    void SetUp() override { FreeAuxInfo(); }
+    void TearDown() override { FreeAuxInfo(); }
+
+    static int LoadText(const std::string& text) {
+        std::string bytes = text;
+        FILE* f = fmemopen(bytes.data(), bytes.size(), "r");
+        const int r = ReadAuxInfoStream(f);
+        std::fclose(f);
+        return r;
+    }
+
+    // The value of key in section, "-" when either is missing.
+    static std::string Get(const std::string& section, const std::string& key) {
+        char dst[256] = {};
+        bool found = false;
+        EXPECT_EQ(GetAuxInfo(section.c_str(), key.c_str(), dst, sizeof dst, &found), 1);
+        return found ? dst : "-";
+    }
+
+    // The same answer from a plain walk of the store.
+    static std::string Walk(const std::string& section, const std::string& key) {
+        for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
+            if (section == s->name) {
+                for (const AuxPair* p = s->pairs; p != nullptr; p = p->next) {
+                    if (key == p->name) {
+                        return p->value;
+                    }
+                }
+                return "-";
+            }
+        }
+        return "-";
+    }
+
+    static AuxSection* NewSection(const char* name) {
+        auto* s = static_cast<AuxSection*>(std::calloc(1, sizeof(AuxSection)));
+        s->name = ::strdup(name);
+        return s;
+    }
+    static AuxPair* NewPair(const char* name, const char* value) {
+        auto* p = static_cast<AuxPair*>(std::calloc(1, sizeof(AuxPair)));
+        p->name = ::strdup(name);
+        p->value = ::strdup(value);
+        return p;
+    }
+};
+
+TEST_F(AuxIndexTest, AgreesWithAWalkOnAManifestFullOfDuplicates) {
+    // Few names for many sections and pairs: most are duplicates, which only
+    // the first of each name may answer for.
+    std::mt19937 random(12345);
+    std::string text;
+    for (int line = 0; line < 20000; ++line) {
+        if (random() % 8 == 0) {
+            text += "S" + std::to_string(random() % 400) + "\n";
+        } else {
+            text += "k" + std::to_string(random() % 30) + " = v" + std::to_string(line) + "\n";
+        }
+    }
+    ASSERT_EQ(LoadText("S0\n" + text), 1);
+    for (int i = 0; i < 20000; ++i) {
+        const std::string section = "S" + std::to_string(random() % 420);
+        const std::string key = "k" + std::to_string(random() % 32);
+        ASSERT_EQ(Get(section, key), Walk(section, key)) << section << " " << key;
+    }
+}
+
+TEST_F(AuxIndexTest, FollowsTheStoreThroughReloadsAndReleases) {
+    struct Step {
+        const char* manifest;  // loaded first; null: the store is released
+        const char* section;
+        const char* key;
+        const char* expected;
+    };
+    const Step steps[] = {
+        {"A\nk = 1\nB\nk = 2\n", "B", "k", "2"},
+        {"B\nk = 3\n", "B", "k", "3"},
+        {"B\nk = 3\n", "A", "k", "-"},
+        {nullptr, "B", "k", "-"},
+        {"", "B", "k", "-"},
+        {"A\nk = 4\nA\nj = 5\n", "A", "j", "-"},
+    };
+    for (const Step& step : steps) {
+        if (step.manifest != nullptr) {
+            FreeAuxInfo();
+            ASSERT_EQ(LoadText(step.manifest), 1);
+        } else {
+            FreeAuxInfo();
+        }
+        EXPECT_EQ(Get(step.section, step.key), step.expected) << step.manifest;
+    }
+}
+
+TEST_F(AuxIndexTest, SeesListsExtendedByHandAtEitherEnd) {
+    ASSERT_EQ(LoadText("A\nk = 1\nB\n"), 1);
+    ASSERT_EQ(Get("A", "k"), "1");
+
+    AuxPair* first = NewPair("k", "front");  // now the first k of A
+    first->next = aux_Section->pairs;
+    aux_Section->pairs = first;
+    EXPECT_EQ(Get("A", "k"), "front");
+
+    aux_Section->next->pairs = NewPair("j", "into an empty section");
+    EXPECT_EQ(Get("B", "j"), "into an empty section");
+
+    AuxSection* added = NewSection("C");
+    added->pairs = NewPair("k", "appended");
+    aux_Section->next->next = added;
+    EXPECT_EQ(Get("C", "k"), "appended");
+
+    AuxSection* front = NewSection("B");  // now the first B
+    front->next = aux_Section;
+    aux_Section = front;
+    EXPECT_EQ(Get("B", "j"), "-");
+    EXPECT_EQ(Get("A", "k"), "front");
+}
+
+}  // namespace
+}  // namespace upd
