@@ -1,10 +1,13 @@
 // ConfigUpdate and GetVersion on a temporary tree: the merge, the version
 // gate, and what each failure leaves on disk.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -246,6 +249,31 @@ TEST_F(ConfigTest, OverlongValueIsRefusedFirst) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(info.errorCode, 624);
     EXPECT_EQ(Installed(), "V1\n");
+}
+
+// A write that fails part way (here: the file-size limit, as a full disk
+// would) gives 622, leaves the installed path empty rather than holding a
+// cut-off file, keeps the previous file at the backup path and removes the
+// temporary file.
+TEST_F(ConfigTest, FailedWriteNeverLeavesAPartialFileInstalled) {
+    const std::string package = "V2\n" + std::string(200, 'p') + " 1\n";
+    Files(package, "V1\nA 2\n");
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        int result = Run();
+        ::_exit(result == 0 && info.errorCode == 622 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "expected 622";
+    EXPECT_FALSE(fs::exists(Path("etc/app.conf")));
+    EXPECT_EQ(Backup(), "V1\nA 2\n");
+    EXPECT_TRUE(fs::is_empty(Path("etc")));
 }
 
 TEST(GetVersionTest, ReadsTheKeyPartOfTheFirstLine) {
