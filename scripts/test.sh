@@ -62,9 +62,10 @@ armhf)
     echo "test.sh: update for the instrument: build-armhf-static/update," \
         "$(stat -c %s build-armhf-static/update) bytes"
     # Under qemu-user the process has threads of its own, so the simulated
-    # instrument cannot make a user namespace: it must already be root in one.
+    # instrument cannot make a user namespace: it must already be root in one,
+    # with a mount namespace of its own for the tests that mount on the host.
     as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(unshare -Ur)
+    [ "$(id -u)" -eq 0 ] || as_root=(unshare -Urm)
     start=$SECONDS
     "${as_root[@]}" ctest --preset armhf-static -j "$(nproc)"
     echo "test.sh: armhf suite under qemu-arm: $((SECONDS - start)) s"
