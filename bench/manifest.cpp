@@ -3,6 +3,7 @@
 // and the lookups a run makes, every key of every section, per lookup at both
 // sizes (a lookup must not cost more in a larger manifest).
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,46 @@ void BM_LookUpEveryKey(benchmark::State& state) {
     upd::FreeAuxInfo();
 }
 
+// The same lookups by a walk of the store in file order, as it is laid out,
+// for comparison.
+const upd::AuxPair* Walk(const char* section, const char* key) {
+    for (const upd::AuxSection* s = upd::aux_Section; s != nullptr; s = s->next) {
+        if (std::strcmp(s->name, section) == 0) {
+            for (const upd::AuxPair* p = s->pairs; p != nullptr; p = p->next) {
+                if (std::strcmp(p->name, key) == 0) {
+                    return p;
+                }
+            }
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void BM_WalkEveryKey(benchmark::State& state) {
+    const Manifest& m = Get(static_cast<int>(state.range(0)));
+    const std::string name = "walks " + std::to_string(m.lines);
+    if (upd::ReadAuxInfo(m.path.c_str()) != 1) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (!bench::Iteration(state, name, [&] {
+                for (const auto& [section, key] : m.keys) {
+                    const upd::AuxPair* p = Walk(section.c_str(), key.c_str());
+                    if (p == nullptr) {
+                        return false;
+                    }
+                    benchmark::DoNotOptimize(p);
+                }
+                return true;
+            })) {
+            break;
+        }
+    }
+    upd::FreeAuxInfo();
+}
+
 void Configure(benchmark::internal::Benchmark* b) {
     b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9);
     b->ArgName("lines")->Arg(10000)->Arg(100000);
@@ -123,6 +164,14 @@ void Configure(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Load)->Apply(Configure);
 BENCHMARK(BM_ReadLines)->Apply(Configure);
 BENCHMARK(BM_LookUpEveryKey)->Apply(Configure);
+BENCHMARK(BM_WalkEveryKey)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ArgName("lines")
+    ->Arg(10000)
+    ->Arg(100000);
 
 }  // namespace
 
@@ -151,8 +200,9 @@ int main(int argc, char** argv) {
     bench::PrintRatio("load 10,000 lines vs line reader alone", "load 10000", "lines 10000");
     auto& best = bench::Best();
     if (best.count("load 100000") && best.count("load 10000")) {
-        std::printf("%-44s %.2f (per line, 100,000 / 10,000)\n", "load growth",
-                    (best["load 100000"].wall / 100000) / (best["load 10000"].wall / 10000));
+        std::printf("%-44s wall %.2f, cpu %.2f (per line, 100,000 / 10,000)\n", "load growth",
+                    (best["load 100000"].wall / 100000) / (best["load 10000"].wall / 10000),
+                    (best["load 100000"].cpu / 100000) / (best["load 10000"].cpu / 10000));
     }
     if (best.count("lookups 100000") && best.count("lookups 10000")) {
         std::printf("%-44s %.3f vs %.3f us, ratio %.2f (100,000 / 10,000 lines)\n", "one lookup",
@@ -161,5 +211,9 @@ int main(int argc, char** argv) {
                     (best["lookups 100000"].wall / lookups100k) /
                         (best["lookups 10000"].wall / lookups10k));
     }
+    bench::PrintRatio("every key of 100,000 lines: index vs walk", "lookups 100000", "walks 100000",
+                      lookups100k, "us");
+    bench::PrintRatio("every key of 10,000 lines: index vs walk", "lookups 10000", "walks 10000",
+                      lookups10k, "us");
     return 0;
 }

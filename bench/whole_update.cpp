@@ -44,7 +44,7 @@ std::string Numbered(const char* prefix, int i) {
 struct RunResult {
     bench::Cost cost;
     int status = -1;
-    long maxRssKiB = 0;    // peak resident set of the process (and its children)
+    long maxRssKiB = 0;    // peak resident set of the process (VmHWM)
     long ownPeakKiB = 0;   // peak of anonymous memory and the program's own file
     long libsPeakKiB = 0;  // peak of the shared libraries' resident pages
 };
@@ -71,6 +71,20 @@ bool SampleSmaps(pid_t pid, long* own, long* libs) {
         }
     }
     return true;
+}
+
+// The peak resident set (VmHWM) of the process in kilobytes, or 0. Unlike
+// the rusage of wait4, it counts the process's own program only, not the
+// parent's memory it started from.
+long PeakResident(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return 0;
 }
 
 // Runs update-sim ROOT and waits for it; with `sample`, watches its memory
@@ -106,12 +120,12 @@ RunResult RunUpdateSim(const std::string& root, bool sample) {
             result.ownPeakKiB = std::max(result.ownPeakKiB, own);
             result.libsPeakKiB = std::max(result.libsPeakKiB, libs);
         }
+        result.maxRssKiB = std::max(result.maxRssKiB, PeakResident(pid));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     result.cost.wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.cost.cpu = bench::Seconds(usage.ru_utime) + bench::Seconds(usage.ru_stime);
-    result.maxRssKiB = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
