@@ -14,11 +14,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "digest/ssl.h"
 #include "files/file.h"
+#include "support/sim_fixture.h"
 #include "support/tempdir.h"
 #include "time/date.h"
+#include "update/sim_package.h"
 
 // Every build, the 32-bit one included, sees 64-bit times and file offsets;
 // with 32-bit ones a build for the instrument must not compile at all.
@@ -30,7 +33,12 @@ static_assert(sizeof(((struct stat*)nullptr)->st_mtime) == 8, "st_mtime must be 
 namespace upd {
 namespace {
 
+using testing::Keys;
+using testing::SectionText;
+using testing::SimInstrument;
+using testing::SimRun;
 using testing::TempDir;
+using testing::TransferKeys;
 
 constexpr std::int64_t k2GiB = std::int64_t{1} << 31;
 
@@ -90,6 +98,40 @@ TEST(TargetSizes, TimeStampsAfter2038StayOrderedAndDistinct) {
     std::int64_t seconds = 0;
     ASSERT_EQ(ConvertTimeStamp("2038-01-19 03:14:08", &seconds), 1);
     EXPECT_EQ(seconds, 2147483648);
+}
+
+// The whole updater gates a transfer on time stamps after 2038 as on earlier
+// ones: a newer package is installed, the same or an older one is not.
+TEST(TargetSizes, TransfersAreGatedOnTimeStampsAfter2038) {
+    struct Case {
+        const char* installed;  // -t
+        const char* package;    // TimeStamp of the transfer
+        const char* notice;     // the message shown after the transfer, if any
+    };
+    const Case cases[] = {
+        {"2037-12-31 23:59:59", "2038-01-19 03:14:08", nullptr},
+        {"2038-01-19 03:14:08", "2040-06-01 00:00:00", nullptr},
+        {"2040-06-01 00:00:00", "2040-06-01 00:00:00", "Error updating firmware: 660"},
+        {"2040-06-01 00:00:01", "2040-06-01 00:00:00", "Error updating firmware: 659"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.installed) + " / " + c.package);
+        SimInstrument sim;
+        sim.WriteScript(SimInstrument::kMainApp, "exit 0\n");
+        sim.Write("/home/Brimwood/bin/app", "old\n");
+        Keys keys =
+            TransferKeys(sim, "app", "new\n", "/home/Brimwood/bin", "/home/Brimwood/download");
+        keys.emplace_back("TimeStamp", c.package);
+        sim.WriteManifest("SectionList\nSequence = T\n" + SectionText("T", keys));
+
+        SimRun run = sim.Run({"-t", c.installed});
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_EQ(sim.Read("/home/Brimwood/bin/app"), c.notice ? "old\n" : "new\n");
+        const std::vector<std::string> messages = sim.Messages();
+        ASSERT_GE(messages.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(messages.begin() + 1, messages.end() - 1),
+                  c.notice ? std::vector<std::string>{c.notice} : std::vector<std::string>{});
+    }
 }
 
 // A sparse file of just over 2 GiB with recognisable bytes at its start, at
