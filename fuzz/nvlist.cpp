@@ -2,7 +2,6 @@
 // '='. nvlist1 and nvlist2: every record points at its own text (name and
 // value found at their positions, trimmed, without ';' or '='), records come
 // in text order, and no character other than blanks, ';' and '=' is lost.
-// nv_Explode: exactly the combinations of long and short forms, in order.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -93,46 +92,6 @@ void CheckRecords(const std::string& text, bool second) {
     upd::free_nvlist1(list);
 }
 
-std::string ShortForm(const std::string& w) {
-    if (w.size() <= 4) {
-        return {};
-    }
-    return strchr("AEIOUaeiou", w[3]) != nullptr && w[3] != '\0' ? w.substr(0, 3) : w.substr(0, 4);
-}
-
-void CheckExplode(const std::vector<std::string>& words) {
-    std::vector<char*> array;
-    for (const std::string& w : words) {
-        array.push_back(const_cast<char*>(w.c_str()));
-    }
-    array.push_back(nullptr);
-    std::vector<std::string> want;
-    if (!words.empty()) {
-        want.push_back("");
-    }
-    for (const std::string& w : words) {
-        const std::string brief = ShortForm(w);
-        std::vector<std::string> next;
-        for (const std::string& e : want) {
-            next.push_back(e + w);
-        }
-        if (!brief.empty()) {
-            for (const std::string& e : want) {
-                next.push_back(e + brief);
-            }
-        }
-        want.swap(next);
-    }
-    upd::elist* list = upd::nv_Explode(array.data());
-    const upd::elist* e = list;
-    for (const std::string& w : want) {
-        FUZZ_CHECK(e != nullptr && e->text != nullptr && w == e->text);
-        e = e->next;
-    }
-    FUZZ_CHECK(e == nullptr);
-    upd::nv_ExplodeFree(list);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -141,18 +100,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckNvlist(text);
     CheckRecords(text, false);
     CheckRecords(text, true);
-
-    // At most 8 words, so at most 256 entries.
-    std::vector<std::string> words;
-    size_t start = 0;
-    while (words.size() < 8 && start <= text.size()) {
-        size_t cut = std::min(text.find('\n', start), text.size());
-        words.push_back(text.substr(start, cut - start));
-        start = cut + 1;
-    }
-    if (text.empty()) {
-        words.clear();
-    }
-    CheckExplode(words);
     return 0;
 }
