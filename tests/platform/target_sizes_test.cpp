@@ -47,8 +47,9 @@ constexpr std::int64_t k2GiB = std::int64_t{1} << 31;
 class UtcZone {
   public:
     UtcZone() {
-        if (const char* tz = std::getenv("TZ"))
+        if (const char* tz = std::getenv("TZ")) {
             saved_ = tz;
+        }
         setenv("TZ", "UTC0", 1);
         tzset();
     }
