@@ -36,9 +36,10 @@ echo "native ($(uname -m), shared libraries): $(stat -c %s "$build/update.stripp
 if [ "${UPD_BENCH_ARMHF:-1}" != 0 ] && command -v arm-linux-gnueabihf-g++ >/dev/null &&
     [ -f /usr/lib/arm-linux-gnueabihf/libcrypto.a ]; then
     arm="$build-armhf-static"
-    cmake -S . -B "$arm" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake \
-        -DCMAKE_BUILD_TYPE=Release -DUPD_STATIC=ON -DUPD_BUILD_TESTS=OFF \
-        -DUPD_BUILD_BENCH=OFF >/dev/null
+    toolchain=()
+    [ -f "$arm/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake)
+    cmake -S . -B "$arm" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DUPD_STATIC=ON \
+        -DUPD_BUILD_TESTS=OFF -DUPD_BUILD_BENCH=OFF >/dev/null
     cmake --build "$arm" -j "$jobs" --target update >/dev/null
     arm-linux-gnueabihf-strip -o "$arm/update.stripped" "$arm/update"
     echo "instrument (armhf, static, libcrypto included): $(stat -c %s "$arm/update.stripped") bytes stripped"
