@@ -129,12 +129,17 @@ int LoadSections(FILE* stream, AuxSection** out) {
     }
 }
 
+const AuxPair* FindPair(const AuxSection* section, const char* key);
+
 // Lookups by name without walking the store: the first section of each name
-// and, within each such section, the first pair of each name, so that a run
-// of many sections costs the same per section as a run of few. The store and
-// its order stay the truth: the index is rebuilt from it on the first lookup
-// after a load or a release, and also after the lists were extended by hand at
-// their head or their tail (the two ends a lookup can check at no cost).
+// and, within each such section that holds many pairs (the list section of a
+// large package), the first pair of each name, so that a run of many sections
+// costs the same per section as a run of few. A few pairs are walked: that is
+// as fast as a hash lookup and keeps the index small beside the store. The
+// store and its order stay the truth: the index is rebuilt from it on the
+// first lookup after a load or a release, and also after the lists were
+// extended by hand at their head or their tail (the two ends a lookup can
+// check at no cost).
 class StoreIndex {
   public:
     // Finds the first pair named `key` in the first section named `section`;
@@ -153,11 +158,16 @@ class StoreIndex {
             return false;
         }
         *pair = nullptr;
-        if (it != sections_.end()) {
-            const auto found = pairs_.find(PairKey{it->second.section, std::string_view(key)});
-            if (found != pairs_.end()) {
-                *pair = found->second;
-            }
+        if (it == sections_.end()) {
+            return true;
+        }
+        if (!it->second.pairsIndexed) {
+            *pair = FindPair(it->second.section, key);
+            return true;
+        }
+        const auto found = pairs_.find(PairKey{it->second.section, std::string_view(key)});
+        if (found != pairs_.end()) {
+            *pair = found->second;
         }
         return true;
     }
@@ -170,10 +180,14 @@ class StoreIndex {
     }
 
   private:
+    // Sections with more pairs than this have their pairs indexed too.
+    static constexpr std::size_t kWalkedPairs = 16;
+
     struct Entry {
         const AuxSection* section;
         const AuxPair* first;  // the section's pairs when indexed
         const AuxPair* last;
+        bool pairsIndexed;
     };
     struct PairKey {
         const AuxSection* section;
@@ -190,6 +204,14 @@ class StoreIndex {
         return built_ && head_ == aux_Section && (tail_ == nullptr || tail_->next == nullptr);
     }
 
+    static std::size_t CountPairs(const AuxSection* section) {
+        std::size_t n = 0;
+        for (const AuxPair* p = section->pairs; p != nullptr; p = p->next) {
+            ++n;
+        }
+        return n;
+    }
+
     static bool PairsCurrent(const Entry& entry) {
         return entry.section->pairs == entry.first &&
                (entry.last == nullptr || entry.last->next == nullptr);
@@ -204,28 +226,29 @@ class StoreIndex {
             std::size_t pairCount = 0;
             for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
                 ++sectionCount;
-                for (const AuxPair* p = s->pairs; p != nullptr; p = p->next) {
-                    ++pairCount;
-                }
+                const std::size_t pairs = CountPairs(s);
+                pairCount += pairs > kWalkedPairs ? pairs : 0;
             }
             sections_.reserve(sectionCount);
             pairs_.reserve(pairCount);
             for (const AuxSection* s = aux_Section; s != nullptr; s = s->next) {
                 tail_ = s;
                 // Only the first section of a name is ever looked into.
-                if (s->name == nullptr ||
-                    !sections_.try_emplace(std::string_view(s->name), Entry{s, s->pairs, nullptr})
-                         .second) {
+                if (s->name == nullptr) {
                     continue;
                 }
-                const AuxPair* last = nullptr;
+                const bool indexed = CountPairs(s) > kWalkedPairs;
+                const auto [entry, added] = sections_.try_emplace(
+                    std::string_view(s->name), Entry{s, s->pairs, nullptr, indexed});
+                if (!added) {
+                    continue;
+                }
                 for (const AuxPair* p = s->pairs; p != nullptr; p = p->next) {
-                    last = p;
-                    if (p->name != nullptr) {
+                    entry->second.last = p;
+                    if (indexed && p->name != nullptr) {
                         pairs_.try_emplace(PairKey{s, std::string_view(p->name)}, p);
                     }
                 }
-                sections_.at(std::string_view(s->name)).last = last;
             }
             usable_ = true;
         } catch (const std::bad_alloc&) {

@@ -50,6 +50,9 @@ class AuxIndexTest : public ::testing::Test {
         return "-";
     }
 
+    // Extends the loaded store "A: k = 1 ..., B" by hand and looks into it.
+    static void ExtendByHand();
+
     static AuxSection* NewSection(const char* name) {
         auto* s = static_cast<AuxSection*>(std::calloc(1, sizeof(AuxSection)));
         s->name = ::strdup(name);
@@ -65,21 +68,26 @@ class AuxIndexTest : public ::testing::Test {
 
 TEST_F(AuxIndexTest, AgreesWithAWalkOnAManifestFullOfDuplicates) {
     // Few names for many sections and pairs: most are duplicates, which only
-    // the first of each name may answer for.
-    std::mt19937 random(12345);
-    std::string text;
-    for (int line = 0; line < 20000; ++line) {
-        if (random() % 8 == 0) {
-            text += "S" + std::to_string(random() % 400) + "\n";
-        } else {
-            text += "k" + std::to_string(random() % 30) + " = v" + std::to_string(line) + "\n";
+    // the first of each name may answer for. Sections of a few pairs and
+    // sections of many are looked into in different ways: both are here.
+    for (const int pairsPerSection : {7, 60}) {
+        FreeAuxInfo();
+        std::mt19937 random(12345);
+        std::string text;
+        for (int line = 0; line < 20000; ++line) {
+            if (static_cast<int>(random() % (pairsPerSection + 1)) == 0) {
+                text += "S" + std::to_string(random() % 400) + "\n";
+            } else {
+                text += "k" + std::to_string(random() % 90) + " = v" + std::to_string(line) + "\n";
+            }
         }
-    }
-    ASSERT_EQ(LoadText("S0\n" + text), 1);
-    for (int i = 0; i < 20000; ++i) {
-        const std::string section = "S" + std::to_string(random() % 420);
-        const std::string key = "k" + std::to_string(random() % 32);
-        ASSERT_EQ(Get(section, key), Walk(section, key)) << section << " " << key;
+        ASSERT_EQ(LoadText("S0\n" + text), 1);
+        for (int i = 0; i < 20000; ++i) {
+            const std::string section = "S" + std::to_string(random() % 420);
+            const std::string key = "k" + std::to_string(random() % 92);
+            ASSERT_EQ(Get(section, key), Walk(section, key))
+                << pairsPerSection << " " << section << " " << key;
+        }
     }
 }
 
@@ -110,13 +118,32 @@ TEST_F(AuxIndexTest, FollowsTheStoreThroughReloadsAndReleases) {
 }
 
 TEST_F(AuxIndexTest, SeesListsExtendedByHandAtEitherEnd) {
-    ASSERT_EQ(LoadText("A\nk = 1\nB\n"), 1);
+    // Section A with a few pairs, then with many.
+    for (const int fillers : {0, 40}) {
+        FreeAuxInfo();
+        std::string manifest = "A\nk = 1\n";
+        for (int i = 0; i < fillers; ++i) {
+            manifest += "filler" + std::to_string(i) + " = x\n";
+        }
+        ASSERT_EQ(LoadText(manifest + "B\n"), 1);
+        ExtendByHand();
+    }
+}
+
+void AuxIndexTest::ExtendByHand() {
     ASSERT_EQ(Get("A", "k"), "1");
 
     AuxPair* first = NewPair("k", "front");  // now the first k of A
     first->next = aux_Section->pairs;
     aux_Section->pairs = first;
     EXPECT_EQ(Get("A", "k"), "front");
+
+    AuxPair* last = aux_Section->pairs;
+    while (last->next != nullptr) {
+        last = last->next;
+    }
+    last->next = NewPair("late", "at the end");
+    EXPECT_EQ(Get("A", "late"), "at the end");
 
     aux_Section->next->pairs = NewPair("j", "into an empty section");
     EXPECT_EQ(Get("B", "j"), "into an empty section");
