@@ -45,7 +45,7 @@ tail -n 5 "$build/coverage-tests.log"
 
 mkdir -p "$build/coverage"
 gcovr_args=(--root "$root" --object-directory "$root/$build" --filter "$root/src/"
-            --exclude-throw-branches --exclude-unreachable-branches "$root/$build")
+            --exclude-throw-branches --exclude-unreachable-branches "$root/$build/CMakeFiles")
 gcovr "${gcovr_args[@]}" --txt "$build/coverage.txt" --branches >/dev/null
 gcovr "${gcovr_args[@]}" --html-details "$build/coverage/index.html" --print-summary
 
