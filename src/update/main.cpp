@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "diag/dpr.h"
 #include "files/file.h"
 #include "platform/platform.h"
 #include "update/update.h"
@@ -125,7 +126,11 @@ int Fail(int code, UpdateInfo* info) {
 }  // namespace
 
 int UpdateMain(int argc, char** argv) {
+    // The diagnostic facility names this process and stamps its messages with
+    // the time; -mm and -m switch message kinds on once the options are known.
+    SetThreadName("MAIN");
     PrintBanner();
+    dpr_config(1, DPR_TIME);
 
     UpdateInfo info{};
     info.errorCode = 0;
@@ -145,6 +150,13 @@ int UpdateMain(int argc, char** argv) {
     if (info.flags & UPD_HELP) {
         PrintUsage();
         return Error(0, false, &info);
+    }
+    if (info.flags & UPD_MESG) {
+        std::fputs("calling dpr_config to enable MESG\n", stderr);
+        dpr_config(1, DPR_MESG);
+    }
+    if (info.flags & UPD_MSG) {
+        dpr_config(1, DPR_MSG | DPR_FILTER);  // also loads the filter "./.dpr"
     }
 
     // Device check.
