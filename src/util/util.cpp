@@ -18,14 +18,14 @@ namespace {
 // Sleeps `us` microseconds. usleep serves waits below one second (usleep(0)
 // included); POSIX lets usleep refuse a second or more, so longer waits go
 // through nanosleep, resumed after a signal until the whole time has passed.
-void SleepMicros(unsigned long us) {
-    if (us < 1000000UL) {
+void SleepMicros(unsigned long long us) {
+    if (us < 1000000ULL) {
         ::usleep(static_cast<useconds_t>(us));
         return;
     }
     timespec ts{};
-    ts.tv_sec = static_cast<time_t>(us / 1000000UL);
-    ts.tv_nsec = static_cast<long>(us % 1000000UL) * 1000L;
+    ts.tv_sec = static_cast<time_t>(us / 1000000ULL);
+    ts.tv_nsec = static_cast<long>(us % 1000000ULL) * 1000L;
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -56,7 +56,7 @@ void msleep(unsigned short ms) {
 void mdelay(unsigned long ms) {
     timeval start{};
     if (::gettimeofday(&start, nullptr) != 0) {
-        SleepMicros(ms * 1000UL);
+        SleepMicros(static_cast<unsigned long long>(ms) * 1000ULL);
         return;
     }
     // The elapsed time is compared unsigned, so a clock that jumps backward
@@ -66,7 +66,7 @@ void mdelay(unsigned long ms) {
         timeval now{};
         if (::gettimeofday(&now, nullptr) != 0) {
             ::sched_yield();
-            SleepMicros(ms * 1000UL);
+            SleepMicros(static_cast<unsigned long long>(ms) * 1000ULL);
             return;
         }
         const Span s = Between(start, now);
