@@ -183,6 +183,8 @@ int RunSequence(UpdateInfo* info) {
     bool rebootRequested = false;
     for (const Section* s = info->sections; s != nullptr; s = s->next) {
         if (RunSection(s->name, info, &rebootRequested) == Next::kStop) {
+            // The process ends with the report; the run list goes with it.
+            FreeSectionList(&info->sections);
             return 1;
         }
     }
