@@ -69,9 +69,9 @@ struct LineList2 {
 
 // Reads the whole file at `path` into *list (null for an empty file), lines
 // in file order with tabs expanded and trailing blanks removed. A line longer
-// than 511 characters ends the reading there, as does a read error; the lines
-// before it are kept. 0 when the file cannot be opened or closed or memory
-// runs out, *list then untouched.
+// than 511 characters ends the reading there; the lines before it are kept.
+// 0 when the file cannot be opened, read or closed or memory runs out, *list
+// then untouched.
 int ReadFile(const char* path, LineList** list);
 
 // As ReadFile, every line cut into its key part and the remainder.

@@ -79,7 +79,11 @@ int ReadLines(const char* path, Node** list) {
     bool ok = true;
     for (;;) {
         int skipped = 0;
-        if (nextline(stream, line, kLineSize, 0, &skipped) < 0) {
+        const int got = nextline(stream, line, kLineSize, 0, &skipped);
+        if (got < 0) {
+            // A read error is not the end of the file: the lines after it would
+            // be lost without a word (a stick pulled while it is read).
+            ok = got != -3;
             break;
         }
         Node* node = MakeNode(line, static_cast<Node*>(nullptr));

@@ -360,7 +360,6 @@ TEST(Faults, StickPulledDuringTheCopy) {
 // short and drop every setting after the cut.
 TEST(Faults, StickPulledWhileTheConfigurationIsRead) {
     SKIP_UNLESS_ROOT();
-    GTEST_SKIP() << "ReadFile2 still takes a read error for the end of the file";
     SimInstrument sim;
     const std::string dir = "/home/Brimwood/cfg";
     const std::string installed = ConfigText("V1", 3);
@@ -384,7 +383,6 @@ TEST(Faults, StickPulledWhileTheConfigurationIsRead) {
 // The line-list readers report a read error as a failure, never as the end of
 // the file (a folder opens for reading but every read of it fails).
 TEST(Faults, LineListReadErrorIsAFailure) {
-    GTEST_SKIP() << "ReadFile2 still takes a read error for the end of the file";
     TempDir dir;
     const std::string folder = dir / "folder";
     fs::create_directory(folder);
