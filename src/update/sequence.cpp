@@ -63,8 +63,10 @@ bool Append(const char* name, Section*** tail) {
 int BuildSectionList(const char* listSection, const char* key, Section** list) {
     // New nodes go after the last one already in the list.
     Section** tail = list;
+    std::size_t entries = 0;
     while (*tail != nullptr) {
         tail = &(*tail)->next;
+        ++entries;
     }
 
     // Depth first and in order: an item that is itself a key of listSection
@@ -91,7 +93,7 @@ int BuildSectionList(const char* listSection, const char* key, Section** list) {
                     return 0;
                 }
                 stack.push_back(Frame{item, Items(items)});
-            } else if (!Append(item, &tail)) {
+            } else if (++entries > kMaxRunListEntries || !Append(item, &tail)) {
                 return 0;
             }
         }

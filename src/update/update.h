@@ -113,12 +113,18 @@ int MD5Check(const char* path, const char* expected_hex);
 // exit status: 0 for a completed run, 1 after a reported failure.
 int RunSequence(UpdateInfo* info);
 
+// Most names a run list may hold. Lists that name other lists more than once
+// multiply: a few manifest lines could otherwise ask for more entries than the
+// instrument has memory.
+constexpr std::size_t kMaxRunListEntries = 65536;
+
 // Expands the list value of `key` in section `listSection`, items that are
 // themselves keys of that section replaced by their lists to any depth, and
 // appends the resulting section names to *list in order; a key that is not in
 // the section is itself appended as a name. 1 on success; 0 for a list value
 // too long, an empty list, a list that reaches a key it is already expanding,
-// or no memory (names appended before the failure stay in the list).
+// a run list of more than kMaxRunListEntries names, or no memory (names
+// appended before the failure stay in the list).
 int BuildSectionList(const char* listSection, const char* key, Section** list);
 
 // The operations. Each reads its keys from the manifest section `section` and
