@@ -20,6 +20,7 @@ fi
 
 need=()
 command -v clang++ >/dev/null || need+=(clang)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null || need+=(libclang-rt-dev)
 command -v cmake >/dev/null || need+=(cmake)
 command -v make >/dev/null || need+=(make)
 [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)

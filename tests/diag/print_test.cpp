@@ -61,7 +61,7 @@ std::string LocalTime(const char* format, long micros) {
     localtime_r(&t, &fields);
     char text[64];
     std::strftime(text, sizeof text, format, &fields);
-    char millis[8];
+    char millis[24];
     std::snprintf(millis, sizeof millis, ".%03ld", micros / 1000);
     return std::string(text) + millis;
 }
