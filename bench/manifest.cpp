@@ -182,12 +182,7 @@ BENCHMARK(BM_WalkEveryKey)
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave.data());
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
+    if (!bench::InitializeInterleaved(argc, argv)) {
         return 1;
     }
     bench::ScratchDir dir("manifest");

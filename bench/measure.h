@@ -204,4 +204,15 @@ inline std::string ToolDigest(const char* tool, const std::string& path) {
     return text.substr(0, text.find(' '));
 }
 
+// Initialises Google Benchmark with the runs of every benchmark interleaved, so
+// that ours and the reference meet the same machine. false on an unknown flag.
+inline bool InitializeInterleaved(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    return !benchmark::ReportUnrecognizedArguments(count, args.data());
+}
+
 }  // namespace bench

@@ -168,13 +168,7 @@ bool SetUp(const bench::ScratchDir& root, const bench::ScratchDir& stick) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Runs of the two sides alternate, so that both meet the same machine.
-    std::vector<char*> args(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave.data());
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
+    if (!bench::InitializeInterleaved(argc, argv)) {
         return 1;
     }
     const char* stickBase = std::getenv("BENCH_STICK_DIR");

@@ -12,6 +12,7 @@
 #include "diag/dpr.h"
 #include "diag/dpr_internal.h"
 #include "platform/platform.h"
+#include "support/counting_platform.h"
 #include "support/tempdir.h"
 
 namespace upd::testing {
@@ -27,20 +28,6 @@ inline int FakeClock(timeval* tv, struct timezone*) {
 inline int FailingClock(timeval*, struct timezone*) {
     return -1;
 }
-
-// A platform whose only service in use here, Sync, is counted.
-class CountingPlatform final : public platform::Platform {
-  public:
-    int Mount(const char*, const char*, const char*, unsigned long, const void*) override {
-        return -1;
-    }
-    int Umount(const char*) override { return -1; }
-    void Sync() override { ++syncs; }
-    int System(const char*) override { return -1; }
-    unsigned Sleep(unsigned) override { return 0; }
-
-    int syncs = 0;
-};
 
 // Everything written to a stream, read back from the start.
 inline std::string Contents(FILE* fp) {

@@ -12,27 +12,16 @@
 
 #include "files/file.h"
 #include "platform/platform.h"
+#include "support/counting_platform.h"
 #include "support/tempdir.h"
 
 namespace upd {
 namespace {
 
+using testing::CountingPlatform;
 using testing::ReadAll;
 using testing::TempDir;
 using testing::WriteAll;
-
-// Counts the syncs the copy asks for, without syncing the machine.
-class CountingPlatform final : public platform::Platform {
-  public:
-    int Mount(const char*, const char*, const char*, unsigned long, const void*) override {
-        return -1;
-    }
-    int Umount(const char*) override { return -1; }
-    void Sync() override { ++syncs; }
-    int System(const char*) override { return -1; }
-    unsigned Sleep(unsigned) override { return 0; }
-    int syncs = 0;
-};
 
 class FilesTest : public ::testing::Test {
   protected:
