@@ -7,7 +7,7 @@
 namespace upd::testing {
 
 class CountingPlatform final : public platform::Platform {
-public:
+  public:
     int Mount(const char*, const char*, const char*, unsigned long, const void*) override {
         return -1;
     }

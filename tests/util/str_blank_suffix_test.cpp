@@ -12,9 +12,9 @@ TEST(Suffix, ComparesExactlyFromTheEnd) {
         const char* s;
         int want;
     } const cases[] = {
-        {".c", "dpr.c", 1},    {".c", "dpr.cpp", 0}, {".c", "dpr.C", 0}, {".cpp", ".cpp", 1},
-        {".h", "h", 0},        {"", "anything", 1},  {"", nullptr, 1},   {nullptr, "x", 1},
-        {".c", "", 0},         {".c", nullptr, 0},
+        {".c", "dpr.c", 1}, {".c", "dpr.cpp", 0}, {".c", "dpr.C", 0}, {".cpp", ".cpp", 1},
+        {".h", "h", 0},     {"", "anything", 1},  {"", nullptr, 1},   {nullptr, "x", 1},
+        {".c", "", 0},      {".c", nullptr, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Suffix(c.end, c.s), c.want)
