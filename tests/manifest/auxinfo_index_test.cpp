@@ -10,6 +10,7 @@
 #include <string>
 
 #include "manifest/auxinfo.h"
+#include "support/manifest_text.h"
 
 namespace upd {
 namespace {
@@ -19,13 +20,7 @@ class AuxIndexTest : public ::testing::Test {
     void SetUp() override { FreeAuxInfo(); }
     void TearDown() override { FreeAuxInfo(); }
 
-    static int LoadText(const std::string& text) {
-        std::string bytes = text;
-        FILE* f = fmemopen(bytes.data(), bytes.size(), "r");
-        const int r = ReadAuxInfoStream(f);
-        std::fclose(f);
-        return r;
-    }
+    static int LoadText(const std::string& text) { return testing::LoadManifestText(text); }
 
     // The value of key in section, "-" when either is missing.
     static std::string Get(const std::string& section, const std::string& key) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "manifest/auxinfo.h"
+#include "support/manifest_text.h"
 #include "support/tempdir.h"
 
 namespace upd {
@@ -18,14 +19,7 @@ class AuxInfoTest : public ::testing::Test {
     void SetUp() override { FreeAuxInfo(); }
     void TearDown() override { FreeAuxInfo(); }
 
-    // Loads `text` from memory, as the signature check does.
-    static int LoadText(const std::string& text) {
-        std::string bytes = text;
-        FILE* f = fmemopen(bytes.data(), bytes.size(), "r");
-        const int r = ReadAuxInfoStream(f);
-        std::fclose(f);
-        return r;
-    }
+    static int LoadText(const std::string& text) { return testing::LoadManifestText(text); }
 
     struct Lookup {
         int result;
