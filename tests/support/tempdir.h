@@ -24,4 +24,8 @@ class TempDir {
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& content);
 
+// Makes a socket file at `path`: it exists but cannot be opened as a file,
+// even by root.
+void MakeSocket(const std::string& path);
+
 }  // namespace upd::testing

@@ -57,19 +57,6 @@ class ConfigTest : public StoreTest {
     }
 };
 
-// Makes a socket file at `path`: it exists but cannot be opened as a file,
-// even by root.
-void MakeSocket(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof addr.sun_path);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(fd);
-}
-
 TEST_F(ConfigTest, MergesTheWorkedExample) {
     Files("V2.0\nGain 1\nMode auto\nOffset 0\n", "V1.0\nGain 5\nOffset 2\n");
     info.errorCode = 99;
