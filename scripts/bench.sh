@@ -18,7 +18,8 @@ if [ ! -d /usr/include/benchmark ]; then
     exit 1
 fi
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPD_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPD_BUILD_TESTS=OFF \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 
 args=("$@")
@@ -39,7 +40,7 @@ if [ "${UPD_BENCH_ARMHF:-1}" != 0 ] && command -v arm-linux-gnueabihf-g++ >/dev/
     toolchain=()
     [ -f "$arm/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake)
     cmake -S . -B "$arm" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DUPD_STATIC=ON \
-        -DUPD_BUILD_TESTS=OFF -DUPD_BUILD_BENCH=OFF >/dev/null
+        -DUPD_BUILD_TESTS=OFF -DUPD_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
     cmake --build "$arm" -j "$jobs" --target update >/dev/null
     arm-linux-gnueabihf-strip -o "$arm/update.stripped" "$arm/update"
     echo "instrument (armhf, static, libcrypto included): $(stat -c %s "$arm/update.stripped") bytes stripped"

@@ -28,6 +28,7 @@ if cmake --list-presets 2>/dev/null | grep -q '"coverage"'; then
     cmake --preset coverage -B "$build" >/dev/null
 else
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUPD_BUILD_BENCH=OFF \
+        -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
         -DCMAKE_C_FLAGS="--coverage -O0" -DCMAKE_CXX_FLAGS="--coverage -O0" \
         -DCMAKE_EXE_LINKER_FLAGS="--coverage" >/dev/null
 fi
