@@ -4,15 +4,21 @@
 # Usage: scripts/test.sh [BUILD_DIR]  the native build (folder "build" unless given)
 #        scripts/test.sh asan         the native build under AddressSanitizer and
 #                                     UndefinedBehaviorSanitizer (folder build-asan)
-#        scripts/test.sh armhf        the instrument's static 32-bit ARM build, its
-#                                     tests run under qemu-arm (folder build-armhf-static)
+#        scripts/test.sh armhf        the instrument's shipping build (preset release:
+#                                     static, -Os, stripped), its tests run under
+#                                     qemu-arm (folder build-release)
+#        scripts/test.sh clang        the native build with clang (folder build-clang)
+# Environment: UPD_BUILD_TYPE, the build type of the native and clang builds
+#              (default RelWithDebInfo). Compiler warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=native
 case "${1:-}" in
-    asan | armhf) mode=$1 ;;
+    asan | armhf | clang) mode=$1 ;;
 esac
 build=${1:-build}
+[ "$mode" != clang ] || build=build-clang
+build_type=${UPD_BUILD_TYPE:-RelWithDebInfo}
 
 need=()
 command -v g++ >/dev/null || need+=(g++)
@@ -24,6 +30,7 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/gtest ] || need+=(libgtest-dev)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
+[ "$mode" != clang ] || command -v clang++ >/dev/null || need+=(clang)
 if [ "$mode" = armhf ]; then
     triplet=arm-linux-gnueabihf
     command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)
@@ -46,8 +53,11 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 case $mode in
-native)
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+native | clang)
+    compilers=()
+    [ $mode = native ] || compilers=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+        "${compilers[@]}"
     cmake --build "$build" -j "$(nproc)"
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
     ;;
@@ -57,17 +67,17 @@ asan)
     ctest --preset asan -j "$(nproc)"
     ;;
 armhf)
-    cmake --preset armhf-static
-    cmake --build --preset armhf-static -j "$(nproc)"
-    echo "test.sh: update for the instrument: build-armhf-static/update," \
-        "$(stat -c %s build-armhf-static/update) bytes"
+    cmake --preset release
+    cmake --build --preset release -j "$(nproc)"
+    echo "test.sh: update for the instrument (static, stripped): build-release/update," \
+        "$(stat -c %s build-release/update) bytes"
     # Under qemu-user the process has threads of its own, so the simulated
     # instrument cannot make a user namespace: it must already be root in one,
     # with a mount namespace of its own for the tests that mount on the host.
     as_root=()
     [ "$(id -u)" -eq 0 ] || as_root=(unshare -Urm)
     start=$SECONDS
-    "${as_root[@]}" ctest --preset armhf-static -j "$(nproc)"
+    "${as_root[@]}" ctest --preset release -j "$(nproc)"
     echo "test.sh: armhf suite under qemu-arm: $((SECONDS - start)) s"
     ;;
 esac
