@@ -6,6 +6,8 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
 set(UPD_TARGET_TRIPLET arm-linux-gnueabihf)
+# Debian's name for the target, the architecture of its packages.
+set(UPD_DEB_ARCHITECTURE armhf)
 set(CMAKE_C_COMPILER ${UPD_TARGET_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${UPD_TARGET_TRIPLET}-g++)
 

@@ -1,0 +1,64 @@
+# Installation and Debian packages. Two install components: `instrument` holds
+# `update`, the program that runs on the instrument; `workstation` holds the
+# programs that run on a maker's PC (the simulated instrument and the package
+# tools). `cmake --install` installs both; `cpack` packs the instrument's
+# component in a cross build for the instrument and the workstation's
+# component in a native build. Included at the end of the top-level
+# CMakeLists.txt, once every program is defined.
+include(GNUInstallDirs)
+
+install(TARGETS update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT instrument)
+
+# The package tools are optional: whichever of them this tree defines.
+set(UPD_WORKSTATION_PROGRAMS)
+foreach(program update-sim update-pack update-lint)
+  if(TARGET ${program})
+    list(APPEND UPD_WORKSTATION_PROGRAMS ${program})
+  endif()
+endforeach()
+install(TARGETS ${UPD_WORKSTATION_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT workstation)
+
+# The Debian architecture of the programs: the build machine's for a native
+# build (CPack asks dpkg), the toolchain's for a cross build.
+set(UPD_DEB_ARCHITECTURE "${UPD_DEB_ARCHITECTURE}" CACHE STRING
+    "Debian architecture of a cross build's package (armhf for the instrument)")
+if(CMAKE_CROSSCOMPILING AND NOT UPD_DEB_ARCHITECTURE)
+  message(STATUS "No Debian architecture for this cross build: no package")
+  return()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Instrument firmware team")
+set(CPACK_PACKAGE_CONTACT "Instrument firmware team <firmware@example.com>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+
+set(CPACK_DEBIAN_INSTRUMENT_PACKAGE_NAME instrument-updater)
+set(CPACK_DEBIAN_INSTRUMENT_DESCRIPTION
+    "Firmware updater of the instrument
+The program update, run on the instrument, installs a firmware update from a
+USB stick as its manifest firmware/AuxInfo.txt describes. Statically linked.")
+set(CPACK_DEBIAN_WORKSTATION_PACKAGE_NAME instrument-updater-tools)
+list(JOIN UPD_WORKSTATION_PROGRAMS ", " UPD_WORKSTATION_LIST)
+set(CPACK_DEBIAN_WORKSTATION_DESCRIPTION
+    "Workstation tools for the instrument's firmware updates
+update-sim runs the instrument's firmware updater on a simulated instrument
+inside a private sandbox, so that an update package can be tried on a PC.
+Programs: ${UPD_WORKSTATION_LIST}.")
+
+if(CMAKE_CROSSCOMPILING)
+  # Statically linked: the package needs no shared library.
+  set(CPACK_COMPONENTS_ALL instrument)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${UPD_DEB_ARCHITECTURE})
+else()
+  # dpkg-shlibdeps (dpkg-dev) derives the dependencies: libssl3, libc6, ...
+  set(CPACK_COMPONENTS_ALL workstation)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+include(CPack)
