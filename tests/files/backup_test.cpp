@@ -156,10 +156,17 @@ class Mounted {
             return;
         }
         const std::string mkfs = type == "vfat" ? "mkfs.vfat" : "mkfs.ext4 -q -F";
-        ok_ = std::system(("truncate -s 8M " + image + " && " + mkfs + " " + image +
-                           " >/dev/null 2>&1 && mount -o loop -t " + type + " " + image + " " +
-                           target + " 2>/dev/null")
-                              .c_str()) == 0;
+        const std::string made =
+            "truncate -s 8M " + image + " && " + mkfs + " " + image + " >/dev/null 2>&1 && ";
+        ok_ = std::system(
+                  (made + "mount -o loop -t " + type + " " + image + " " + target + " 2>/dev/null")
+                      .c_str()) == 0;
+        // A kernel without vfat: the FUSE driver where it is installed.
+        if (!ok_ && type == "vfat") {
+            ok_ = std::system(("command -v fusefat >/dev/null && fusefat -o rw+ " + image + " " +
+                               target + " >/dev/null 2>&1")
+                                  .c_str()) == 0;
+        }
     }
     ~Mounted() {
         if (ok_) {
