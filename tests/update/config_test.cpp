@@ -224,32 +224,6 @@ TEST_F(ConfigTest, TemporaryNameAlwaysFound) {
     }
 }
 
-// A folder the merged file cannot be created in (625): the installed
-// configuration stays in place as it was and no backup is made.
-TEST_F(ConfigTest, UnwritableFolderLeavesTheInstalledFileInPlace) {
-    Files("V2\nA 1\n", "V1\nA 2\n");
-    ::chmod(dir.path().c_str(), 0755);
-    ::chmod(Path("etc").c_str(), 0555);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 &&
-            (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)) {
-            ::_exit(2);
-        }
-        int result = Run();
-        ::_exit(result == 0 && info.errorCode == 625 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::chmod(Path("etc").c_str(), 0755);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "expected 625";
-    EXPECT_EQ(Installed(), "V1\nA 2\n");
-    EXPECT_FALSE(fs::exists(Path("backup/app.conf.bak")));
-    EXPECT_TRUE(NoTemporaryLeft());
-}
-
 TEST_F(ConfigTest, MissingKeysInOrder) {
     struct Case {
         std::vector<std::string> missing;
