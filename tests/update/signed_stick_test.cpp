@@ -1,182 +1,122 @@
-// Signed runs on the simulated instrument whose configuration source and flash
-// data carry SHA256Hash: a file changed on the stick after signing is refused
+// Signed runs on the simulated instrument whose configuration merge and flash
+// write carry SHA256Hash: a file changed on the stick after signing is refused
 // before anything changes, an unchanged one is installed, and what is merged
-// or flashed is always the bytes that were verified.
+// or flashed is the bytes that were verified.
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 
 #include "sim_package.h"
 
 namespace upd::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
-const std::string kPackageConf = "V2\nGain 1\nMode auto\n";
-const std::string kInstalledConf = "V1\nGain 5\n";
+const std::string kConf = "V2\nGain 1\nMode auto\n";
 const std::string kImage = "flash image 2.0\n";
-constexpr char kFlashTool[] = "/home/Brimwood/bin/flash-tool";
 
-// An instrument with an installed configuration and its old backup, a
-// stand-in flash writer that runs `beforeWrite` and then records the path it
-// was given and that file's bytes, and a signed package whose configuration
-// merge and flash write each name the SHA-256 of their file.
-class SignedInstrument {
-  public:
-    explicit SignedInstrument(const std::string& sequence = "Cfg, Flash",
-                              const std::string& beforeWrite = "") {
-        sim.WriteScript(SimInstrument::kMainApp, "exit 0\n");
-        sim.Write("/home/Brimwood/cfg/app.conf", kInstalledConf);
-        sim.Write("/home/Brimwood/backup/app.conf.bak", "old backup\n");
-        sim.WriteScript(kFlashTool, beforeWrite + "echo \"$2\" > /.test/flash\n" +
-                                        "cat \"$2\" >> /.test/flash\n");
-        sim.WriteStick("firmware/app.conf", kPackageConf);
-        sim.WriteStick("firmware/boot.img", kImage);
-        sim.WriteManifest(
-            "SectionList\nSequence = " + sequence + "\n" +
-            SectionText("Cfg", {{"Operation", "ConfigUpdate"},
-                                {"SrcDir", "/mnt/firmware"},
-                                {"SrcFile", "app.conf"},
-                                {"DestDir", "/home/Brimwood/cfg"},
-                                {"DestFile", "app.conf"},
-                                {"BackupDir", "/home/Brimwood/backup"},
-                                {"BackupFile", "app.conf.bak"},
-                                {"SHA256Hash", Sha256Hex(kPackageConf)}}) +
-            SectionText("Flash", {{"Operation", "FlashUpdate"},
-                                  {"Device", "/dev/mtd3"},
-                                  {"Offset", "0"},
-                                  {"EraseCommand", "true"},
-                                  {"WriteCommand", std::string(kFlashTool) + " --write"},
-                                  {"DataPath1", "/mnt/firmware/boot.img"},
-                                  {"SHA256Hash", Sha256Hex(kImage)}}));
-        SignManifest(sim);
-    }
+// A signed package that merges app.conf and flashes boot.img, each with its
+// SHA-256, in the order `sequence`, over configuration V1 and an old backup.
+// The flash writer runs `before`, then records in /.test/flash the path it
+// was given and that file's bytes.
+void SignedPackage(const SimInstrument& sim, const std::string& sequence,
+                   const std::string& before = "") {
+    sim.WriteScript(SimInstrument::kMainApp, "exit 0\n");
+    sim.Write("/home/Brimwood/cfg/app.conf", "V1\nGain 5\n");
+    sim.Write("/home/Brimwood/backup/app.conf.bak", "old\n");
+    sim.WriteScript("/home/Brimwood/bin/flash",
+                    before + "echo \"$1\" > /.test/flash\ncat \"$1\" >> /.test/flash\n");
+    sim.WriteStick("firmware/app.conf", kConf);
+    sim.WriteStick("firmware/boot.img", kImage);
+    sim.WriteManifest("SectionList\nSequence = " + sequence + "\n" +
+                      SectionText("Cfg", {{"Operation", "ConfigUpdate"},
+                                          {"SrcDir", "/mnt/firmware"},
+                                          {"SrcFile", "app.conf"},
+                                          {"DestDir", "/home/Brimwood/cfg"},
+                                          {"DestFile", "app.conf"},
+                                          {"BackupDir", "/home/Brimwood/backup"},
+                                          {"BackupFile", "app.conf.bak"},
+                                          {"SHA256Hash", Sha256Hex(kConf)}}) +
+                      SectionText("Flash", {{"Operation", "FlashUpdate"},
+                                            {"Device", "/dev/mtd3"},
+                                            {"Offset", "0"},
+                                            {"EraseCommand", "true"},
+                                            {"WriteCommand", "/home/Brimwood/bin/flash"},
+                                            {"DataPath1", "/mnt/firmware/boot.img"},
+                                            {"SHA256Hash", Sha256Hex(kImage)}}));
+    SignManifest(sim);
+}
 
-    // Every file and folder under /home with its content, the log folder aside.
-    std::map<std::string, std::string> Files() const {
-        std::map<std::string, std::string> files;
-        for (const auto& e : fs::recursive_directory_iterator(sim.Host("/home"))) {
-            const std::string inside = e.path().string().substr(sim.root().size());
-            if (inside.rfind("/home/Brimwood/log", 0) != 0) {
-                files[inside] = e.is_regular_file() ? ReadAll(e.path()) : "(folder)";
-            }
-        }
-        return files;
-    }
+// The bytes the flash writer was given (after the line with their path).
+std::string Flashed(const SimInstrument& sim) {
+    const std::string record = sim.Exists("/.test/flash") ? sim.Read("/.test/flash") : "";
+    return record.substr(std::min(record.size(), record.find('\n') + 1));
+}
 
-    // What the flash writer recorded: the path it was given, then its bytes.
-    std::string Flashed() const {
-        return sim.Exists("/.test/flash") ? sim.Read("/.test/flash") : "(not run)";
-    }
+bool DownloadEmpty(const SimInstrument& sim) {
+    return std::filesystem::is_empty(sim.Host(SimInstrument::kDownloadDir));
+}
 
-    bool DownloadEmpty() const { return fs::is_empty(sim.Host(SimInstrument::kDownloadDir)); }
-
-    SimInstrument sim;
-};
-
-// The changed file's section runs first, so a refusal there must leave the
-// whole instrument as it was.
+// The changed file's section runs first: nothing at all may change.
 TEST(SignedStickTest, FileChangedAfterSigningIsRefusedBeforeAnythingChanges) {
-    struct Case {
-        const char* file;
-        const char* sequence;
-    };
-    for (const Case& c :
-         {Case{"firmware/app.conf", "Cfg, Flash"}, Case{"firmware/boot.img", "Flash, Cfg"}}) {
-        SCOPED_TRACE(c.file);
-        SignedInstrument t(c.sequence);
-        t.sim.WriteStick(c.file, ReadAll(t.sim.Stick(c.file)) + "Extra 1\n");
-        const auto before = t.Files();
-        SimRun run = t.sim.Run({"-s"});
-        EXPECT_EQ(run.status, 1) << run.out << run.err;
-        EXPECT_EQ(t.sim.ErrorFile(), "1902 670\n");
-        EXPECT_EQ(t.Files(), before);
-        EXPECT_EQ(t.Flashed(), "(not run)");
+    for (const auto& [file, sequence] : {std::pair{"firmware/app.conf", "Cfg, Flash"},
+                                         std::pair{"firmware/boot.img", "Flash, Cfg"}}) {
+        SCOPED_TRACE(file);
+        SimInstrument sim;
+        SignedPackage(sim, sequence);
+        sim.WriteStick(file, ReadAll(sim.Stick(file)) + "Extra 1\n");
+        EXPECT_EQ(sim.Run({"-s"}).status, 1);
+        EXPECT_EQ(sim.ErrorFile(), "1902 670\n");
+        EXPECT_EQ(sim.Read("/home/Brimwood/cfg/app.conf"), "V1\nGain 5\n");
+        EXPECT_EQ(sim.Read("/home/Brimwood/backup/app.conf.bak"), "old\n");
+        EXPECT_FALSE(sim.Exists("/.test/flash"));
+        EXPECT_TRUE(DownloadEmpty(sim));
     }
 }
 
-// Counts the times a file is opened from the moment of the call until Opens().
-// Closes are watched too: inotify merges an event into an identical one
-// still unread, so only opens with closes between them count apart.
-class OpenCounter {
-  public:
-    explicit OpenCounter(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK)) {
-        EXPECT_GE(::inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_CLOSE), 0) << path;
-    }
-    ~OpenCounter() { ::close(fd_); }
-
-    int Opens() const {
-        int opens = 0;
-        alignas(inotify_event) char buf[4096];
-        for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;) {
-            for (const char* p = buf; p < buf + n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(p);
-                opens += (event->mask & IN_OPEN) != 0;
-                p += sizeof(inotify_event) + event->len;
-            }
+// The flash writer rewrites the stick's file before it reads what it was
+// given; the configuration is read from the stick once. Both install the
+// bytes that were checked.
+TEST(SignedStickTest, SignedStickInstallsTheVerifiedBytesWhateverItAnswersLater) {
+    SimInstrument sim;
+    SignedPackage(sim, "Cfg, Flash", "printf other > /mnt/firmware/boot.img\n");
+    // Closes are watched too, or inotify would merge two opens into one event.
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(
+        ::inotify_add_watch(watch, sim.Stick("firmware/app.conf").c_str(), IN_OPEN | IN_CLOSE), 0);
+    SimRun run = sim.Run({"-s"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(sim.Read("/home/Brimwood/cfg/app.conf"), "V2\nGain 5\nMode auto\n");
+    EXPECT_EQ(sim.Read("/home/Brimwood/backup/app.conf.bak"), "V1\nGain 5\n");
+    int opens = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            opens += (event->mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
-        return opens;
     }
-
-  private:
-    int fd_;
-};
-
-TEST(SignedStickTest, UnchangedStickInstallsFromTheVerifiedBytes) {
-    SignedInstrument t;
-    OpenCounter conf(t.sim.Stick("firmware/app.conf"));
-    SimRun run = t.sim.Run({"-s"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_FALSE(t.sim.ErrorFile().has_value());
-    EXPECT_EQ(t.sim.Read("/home/Brimwood/cfg/app.conf"), "V2\nGain 5\nMode auto\n");
-    EXPECT_EQ(t.sim.Read("/home/Brimwood/backup/app.conf.bak"), kInstalledConf);
-    // The package's configuration is read from the stick once: the bytes
-    // merged are the bytes whose digest was checked.
-    EXPECT_EQ(conf.Opens(), 1);
-    // The flash writer was given a copy on the instrument, removed afterwards.
-    const std::string flashed = t.Flashed();
-    EXPECT_EQ(flashed.rfind("/home/Brimwood/download/", 0), 0u) << flashed;
-    EXPECT_EQ(flashed.substr(flashed.find('\n') + 1), kImage);
-    EXPECT_TRUE(t.DownloadEmpty());
+    ::close(watch);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(ReadAll(sim.Stick("firmware/boot.img")), "other");
+    EXPECT_EQ(sim.Read("/.test/flash").rfind("/home/Brimwood/download/", 0), 0u);
+    EXPECT_EQ(Flashed(sim), kImage);
+    EXPECT_TRUE(DownloadEmpty(sim));
 }
 
-// The write command itself rewrites the stick's file before it reads what it
-// was given: it still gets the bytes that were verified.
-TEST(SignedStickTest, FlashWritesTheVerifiedBytesWhateverTheStickHoldsLater) {
-    SignedInstrument t("Flash", "printf 'other image\\n' > /mnt/firmware/boot.img\n");
-    SimRun run = t.sim.Run({"-s"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(ReadAll(t.sim.Stick("firmware/boot.img")), "other image\n");
-    const std::string flashed = t.Flashed();
-    EXPECT_EQ(flashed.substr(flashed.find('\n') + 1), kImage);
-}
-
-// With its digest, a flash write must succeed and its data must reach the
-// instrument; the copy is gone either way.
+// With its digest a flash write must succeed; its copy goes either way.
 TEST(SignedStickTest, FlashFailuresWithTheDigest) {
-    struct Case {
-        const char* what;
-        const char* beforeWrite;
-        bool dataOnStick;
-        int code;
-    };
-    const Case cases[] = {
-        {"the write command exits 3", "exit 3\n", true, 638},
-        {"the data file is missing", "", false, 658},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SignedInstrument t("Flash", c.beforeWrite);
-        if (!c.dataOnStick) {
-            fs::remove(t.sim.Stick("firmware/boot.img"));
+    for (const auto& [before, code] : {std::pair{"exit 3\n", 638}, std::pair{"", 658}}) {
+        SCOPED_TRACE(code);
+        SimInstrument sim;
+        SignedPackage(sim, "Flash", before);
+        if (code == 658) {
+            std::filesystem::remove(sim.Stick("firmware/boot.img"));
         }
-        SimRun run = t.sim.Run({"-s"});
-        EXPECT_EQ(run.status, 1) << run.out << run.err;
-        EXPECT_EQ(t.sim.ErrorFile(), "1902 " + std::to_string(c.code) + "\n");
-        EXPECT_TRUE(t.DownloadEmpty());
+        EXPECT_EQ(sim.Run({"-s"}).status, 1);
+        EXPECT_EQ(sim.ErrorFile(), "1902 " + std::to_string(code) + "\n");
+        EXPECT_TRUE(DownloadEmpty(sim));
     }
 }
 
