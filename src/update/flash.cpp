@@ -122,7 +122,7 @@ int FlashUpdate(const char* section, UpdateInfo* info) {
     }
     // Offset and EraseCommand must be named but take no part in the command.
     if (!hasSha256) {
-        // Without a digest the command's status has never counted.
+        // Without a digest the status is ignored, as packages may rely on.
         Write(writeCommand, dataPath, device);
         info->errorCode = 0;
         return 1;
