@@ -122,7 +122,7 @@ int FlashUpdate(const char* section, UpdateInfo* info) {
     }
     // Offset and EraseCommand must be named but take no part in the command.
     if (!hasSha256) {
-        // Without a digest the status is ignored, as packages may rely on.
+        // Without a digest the status is ignored: packages may rely on that.
         Write(writeCommand, dataPath, device);
         info->errorCode = 0;
         return 1;
