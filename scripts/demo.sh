@@ -72,9 +72,10 @@ run "A stick whose manifest has nothing to do"
 # manifest with the digests of the files filled in.
 build_package() {
     local src=examples/update-package dst=$1 manifest f
-    cp "$src/brimwood" "$src/bwhelp.txt" "$src/brimwood.conf" "$src/msp430.txt" "$dst/"
+    cp "$src/brimwood" "$src/bwhelp.txt" "$src/brimwood.conf" "$src/msp430.txt" \
+        "$src/bootlogo.img" "$dst/"
     manifest=$(cat "$src/AuxInfo.txt.in")
-    for f in brimwood bwhelp.txt; do
+    for f in brimwood bwhelp.txt brimwood.conf bootlogo.img; do
         manifest=${manifest//@MD5:$f@/$(md5sum <"$src/$f" | cut -d' ' -f1)}
         manifest=${manifest//@SHA256:$f@/$(sha256sum <"$src/$f" | cut -d' ' -f1)}
     done
@@ -103,7 +104,12 @@ case "$*" in
 *) echo "    [msp430] programmed: $(head -n 1 "$2")" ;;
 esac
 TOOL
-chmod 755 "$root/home/Brimwood/bin/msp430-tool"
+# The stand-in flash writer tells which file it was given, and what it holds.
+cat >"$root/home/Brimwood/bin/flash-tool" <<'TOOL'
+#!/bin/sh
+echo "    [flash] $3 <- $2: $(head -c 24 "$2")..."
+TOOL
+chmod 755 "$root/home/Brimwood/bin/msp430-tool" "$root/home/Brimwood/bin/flash-tool"
 cp -r "$root/home/Brimwood" "$work/before"
 
 build_package "$stick"

@@ -4,6 +4,7 @@
 // files read as lists of lines, and the digest of a file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -111,6 +112,11 @@ int ReadFile(const char* path, LineList** list);
 
 // As ReadFile, every line cut into its key part and the remainder.
 int ReadFile2(const char* path, LineList2** list);
+
+// As ReadFile2, from `length` bytes held in memory: the lines that reading a
+// file of exactly those bytes would give. 0 when memory runs out, *list then
+// untouched.
+int ReadMemory2(const unsigned char* data, std::size_t length, LineList2** list);
 
 // Release a list with all its strings and set *list to null; null is ignored.
 void FreeFile(LineList** list);

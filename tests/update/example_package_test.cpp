@@ -24,9 +24,13 @@ TEST(ExamplePackageTest, InstallsOverFirmware1) {
               "V1.0\nLanguage German\nBrightness 40\nBacklight(timeout) 120\n");
     sim.WriteScript("/home/Brimwood/bin/msp430-tool",
                     "echo \"$*\" >> /.test/commands\ncase \"$*\" in *--fast*) exit 1;; esac\n");
+    // The flash writer records its device and the bytes of the file it was given.
+    sim.WriteScript("/home/Brimwood/bin/flash-tool",
+                    "echo \"$1 $3\" >> /.test/flash\ncat \"$2\" >> /.test/flash\n");
 
     std::string manifest = ReadAll(kSource + "AuxInfo.txt.in");
-    for (const char* file : {"brimwood", "bwhelp.txt", "brimwood.conf", "msp430.txt"}) {
+    for (const char* file :
+         {"brimwood", "bwhelp.txt", "brimwood.conf", "msp430.txt", "bootlogo.img"}) {
         const std::string content = ReadAll(kSource + file);
         sim.WriteStick(std::string("firmware/") + file, content);
         manifest = Replace(manifest, std::string("@MD5:") + file + "@", Md5Hex(content));
@@ -47,6 +51,8 @@ TEST(ExamplePackageTest, InstallsOverFirmware1) {
     EXPECT_EQ(StandInRuns(sim),
               (std::vector<std::string>{"--probe", "--program --fast /mnt/firmware/msp430.txt",
                                         "--program /mnt/firmware/msp430.txt"}));
+    EXPECT_EQ(sim.Read("/.test/flash"), "--write /dev/mtd3\n" + ReadAll(kSource + "bootlogo.img"));
+    EXPECT_TRUE(std::filesystem::is_empty(sim.Host(SimInstrument::kDownloadDir)));
     EXPECT_EQ(sim.Reboots(), 1);
 
     // Installed once, the same package run again changes nothing: the main
