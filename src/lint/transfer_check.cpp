@@ -165,7 +165,7 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
                     "TimeStamp " + Quote(t.timeStamp.text) + " cannot be converted");
             return Gate::kFailed;
         }
-        if (package == installed || package < installed) {
+        if (package <= installed) {
             c.flags |= package == installed ? UPD_SAME : UPD_OLDER;
             c.Warn(s, t.timeStamp.line,
                    "not installed: TimeStamp " + Quote(t.timeStamp.text) +

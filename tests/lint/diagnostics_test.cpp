@@ -63,10 +63,10 @@ class Fixture {
 };
 
 Keys With(Keys keys, const Keys& changes) {
-    for (const auto& [key, value] : changes) {
-        std::erase_if(keys, [&](const auto& kv) { return kv.first == key; });
-        if (value != "-") {
-            keys.emplace_back(key, value);
+    for (const auto& change : changes) {
+        std::erase_if(keys, [&](const auto& kv) { return kv.first == change.first; });
+        if (change.second != "-") {
+            keys.push_back(change);
         }
     }
     return keys;
