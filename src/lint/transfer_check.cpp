@@ -257,11 +257,6 @@ bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const std
                         "section earlier in the run can)");
             return false;
         }
-        if (Paths::OnStick(dest) != Paths::OnStick(backup)) {
-            c.Error(s, t.backupDir.line, kErrTransferBackupDest,
-                    "the installed file and its backup lie on different file systems");
-            return false;
-        }
     }
     if (Paths::OnStick(interim) != Paths::OnStick(dest)) {
         c.Error(s, t.interimDir.line, kErrTransferInstall,
