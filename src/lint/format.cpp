@@ -16,18 +16,42 @@ int Count(const std::vector<Finding>& findings, Severity severity) {
     return n;
 }
 
+// The length of the valid UTF-8 sequence at text[at], or 0 when none starts there.
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                               : lead >= 0xE0                 ? 3
+                               : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = at + 1; i < at + length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, and so
+// is every byte that is not part of valid UTF-8 (manifests need not be UTF-8).
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const unsigned char ch : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto ch = static_cast<unsigned char>(text[i]);
+        const std::size_t utf8 = ch >= 0x80 ? Utf8Length(text, i) : 1;
         if (ch == '"' || ch == '\\') {
             out += '\\';
             out += static_cast<char>(ch);
-        } else if (ch < 0x20) {
+        } else if (ch < 0x20 || ch == 0x7F || utf8 == 0) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
             out += escaped;
         } else {
-            out += static_cast<char>(ch);
+            out += text.substr(i, utf8);
+            i += utf8 - 1;
         }
     }
     return out + "\"";

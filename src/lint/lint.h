@@ -19,13 +19,16 @@ struct Finding {
 };
 
 struct Options {
-    std::string stick;      // directory standing for the stick's root (holds firmware/AuxInfo.txt)
-    std::string publicKey;  // PEM public key: verify firmware/AuxInfo.txt.sha256 (a signed run);
-                            // empty: not signed
-    std::string
-        instrumentRoot;     // an instrument's file tree laid out as for update-sim; empty: none
-    std::string timeStamp;  // as given with -t; empty: none
-    bool force = false;     // -f
+    // directory standing for the stick's root (holds firmware/AuxInfo.txt)
+    std::string stick;
+    // PEM public key: verify firmware/AuxInfo.txt.sha256 (a signed run); empty: not signed
+    std::string publicKey;
+    // an instrument's file tree laid out as for update-sim; empty: none
+    std::string instrumentRoot;
+    // as given with -t; empty: none
+    std::string timeStamp;
+    // -f
+    bool force = false;
 };
 
 // Every finding, in manifest order: the order in which the instrument's run

@@ -47,6 +47,11 @@ TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
               "{\"findings\": [\n  {\"severity\": \"warning\", \"section\": \"S\", \"line\": 4, "
               "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"errors\": 0, "
               "\"warnings\": 1, \"code\": 0, \"status\": 1}\n");
+    // Names and values need not be UTF-8; the JSON always is.
+    const std::string json =
+        lint::FormatJson({{Severity::kWarning, "\xEF\xBB\xBFS", 1, "\xff", 0}});
+    EXPECT_NE(json.find("\"section\": \"\xEF\xBB\xBFS\", "), std::string::npos) << json;
+    EXPECT_NE(json.find("\"message\": \"\\u00ff\""), std::string::npos) << json;
 }
 
 TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {

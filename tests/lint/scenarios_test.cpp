@@ -119,6 +119,12 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
              SignManifest(sim);
          },
          {"-s"}},
+        {"empty manifest, signed",
+         [](const SimInstrument& sim) {
+             sim.WriteManifest("");
+             SignManifest(sim);
+         },
+         {"-s"}},
         {"empty Sequence", Manifest("SectionList\nSequence =\n")},
         {"list that leads back to itself", Manifest("SectionList\nSequence = A\nA = Sequence\n")},
         {"Operation of 64 characters",
@@ -152,6 +158,16 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
         {"source missing", Transfer([](Keys& k) { Set(k, "SrcFile", "none.bin"); })},
         {"uppercase MD5", Transfer([](Keys& k) { Set(k, "MD5Hash", Upper(Md5Hex(kApp))); })},
         {"wrong SHA-256", Transfer([](Keys& k) { Set(k, "SHA256Hash", Sha256Hex("other")); })},
+        {"interim path is a directory",
+         [](const SimInstrument& sim) {
+             Transfer()(sim);
+             sim.MakeDir("/home/Brimwood/download/app.bin.new");
+         }},
+        {"old backup is a directory",
+         [](const SimInstrument& sim) {
+             Transfer()(sim);
+             sim.MakeDir("/home/Brimwood/backup/app.bin.bak");
+         }},
         {"interim parent missing",
          Transfer([](Keys& k) { Set(k, "InterimDir", "/home/none/tmp"); })},
         {"installed file missing, DestNoExist absent",
@@ -176,6 +192,17 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
          })},
         {"config: installed missing",
          Config([](const SimInstrument& sim) { sim.Remove("/home/Brimwood/cfg/app.conf"); })},
+        {"config: package unreadable", Config([](const SimInstrument& sim) {
+             sim.Remove(std::string(SimInstrument::kStick) + "/firmware/app.conf");
+             MakeSocket(sim.Stick("firmware/app.conf"));
+         })},
+        {"config: installed unreadable", Config([](const SimInstrument& sim) {
+             sim.Remove("/home/Brimwood/cfg/app.conf");
+             MakeSocket(sim.Host("/home/Brimwood/cfg/app.conf"));
+         })},
+        {"config: old backup is a directory", Config([](const SimInstrument& sim) {
+             sim.MakeDir("/home/Brimwood/backup/app.conf.bak");
+         })},
         {"config: package without version",
          Config([](const SimInstrument& sim) { sim.WriteStick("firmware/app.conf", "Gain 1\n"); })},
         {"config: installed without version", Config([](const SimInstrument& sim) {
