@@ -22,12 +22,8 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 }  // namespace
 
 const SectionLines* ManifestLines::Find(std::string_view section) const {
-    for (const SectionLines& s : sections) {
-        if (s.name == section) {
-            return &s;
-        }
-    }
-    return nullptr;
+    const auto at = first.find(std::string(section));
+    return at != first.end() ? &sections[at->second] : nullptr;
 }
 
 int ManifestLines::SectionLine(std::string_view section) const {
@@ -77,6 +73,7 @@ ManifestLines ScanManifest(const std::string& path) {
             lines.byteOrderMark = true;
         }
         if (std::strchr(line, '=') == nullptr) {
+            lines.first.try_emplace(line, lines.sections.size());
             lines.sections.push_back(SectionLines{line, number, {}});
             continue;
         }

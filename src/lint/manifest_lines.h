@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace upd::lint {
@@ -26,6 +27,7 @@ struct ManifestLines {
     int tooLongLine = 0;                 // the first line the loader refuses as too long
     int pairBeforeSection = 0;           // a name=value line before the first section
     std::vector<SectionLines> sections;  // every section line, in file order
+    std::unordered_map<std::string, std::size_t> first;  // name: index of its first section
 
     // The first section of that name (the only one the updater looks into),
     // or null.
