@@ -26,6 +26,10 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
 [ "$mode" != native ] || command -v strace >/dev/null || need+=(strace)
+# Stick images for update-lint --image and its tests.
+command -v mcopy >/dev/null || need+=(mtools)
+command -v mkfs.vfat >/dev/null || need+=(dosfstools)
+command -v sfdisk >/dev/null || need+=(fdisk)
 if [ "$mode" = armhf ]; then
     triplet=arm-linux-gnueabihf
     command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)

@@ -13,13 +13,14 @@
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
 
 constexpr int kCommandLineSize = 1024;
-constexpr int kDigestSize = 512;
+constexpr int kDigestSize = kFlashDigestSize;
 constexpr mode_t kDirectoryMode = 0755;
 
 // Name pattern of the verified copies. Every copy gets a fresh name, so no
@@ -84,11 +85,11 @@ int Write(const char* writeCommand, const char* dataPath, const char* device) {
 }  // namespace
 
 int FlashUpdate(const char* section, UpdateInfo* info) {
-    char device[64] = {};
-    char offset[32] = {};
-    char eraseCommand[128] = {};
-    char writeCommand[128] = {};
-    char dataPath[514] = {};
+    char device[kFlashDeviceSize] = {};
+    char offset[kFlashOffsetSize] = {};
+    char eraseCommand[kFlashCommandSize] = {};
+    char writeCommand[kFlashCommandSize] = {};
+    char dataPath[kFlashDataPathSize] = {};
     char sha256[kDigestSize] = {};
     bool hasSha256 = false;
     struct Key {
