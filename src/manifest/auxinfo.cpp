@@ -18,9 +18,6 @@ AuxSection* aux_Section = nullptr;
 
 namespace {
 
-// A manifest line holds at most 255 characters; names and values fit the same size.
-constexpr int kLineSize = 256;
-
 void FreePairs(AuxPair* pair) {
     while (pair != nullptr) {
         AuxPair* next = pair->next;
@@ -102,14 +99,14 @@ class SectionListBuilder {
 // Parses the whole stream into a new section list in *out; 0 on any failure
 // with nothing allocated.
 int LoadSections(FILE* stream, AuxSection** out) {
-    char line[kLineSize];
-    char name[kLineSize];
-    char value[kLineSize];
+    char line[kManifestLineSize];
+    char name[kManifestLineSize];
+    char value[kManifestLineSize];
     SectionListBuilder builder;
     for (;;) {
         int skipped = 0;
-        const int len =
-            nextline(stream, line, kLineSize, kSkipBlankLines | kSkipCommentLines, &skipped);
+        const int len = nextline(stream, line, kManifestLineSize,
+                                 kSkipBlankLines | kSkipCommentLines, &skipped);
         if (len == -1) {
             *out = builder.Release();
             return 1;
@@ -123,7 +120,8 @@ int LoadSections(FILE* stream, AuxSection** out) {
             }
             continue;
         }
-        if (!nvline(line, name, kLineSize, value, kLineSize) || !builder.AddPair(name, value)) {
+        if (!nvline(line, name, kManifestLineSize, value, kManifestLineSize) ||
+            !builder.AddPair(name, value)) {
             return 0;
         }
     }

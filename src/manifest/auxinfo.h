@@ -7,6 +7,11 @@
 
 namespace upd {
 
+// Every manifest line is read into a buffer of this size: a line that is not
+// blank or a comment holds at most kManifestLineSize - 1 characters, and so
+// does every section name, pair name and value.
+inline constexpr int kManifestLineSize = 256;
+
 // One name=value pair of a section.
 struct AuxPair {
     char* name;   // owned heap copy

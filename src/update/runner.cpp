@@ -18,9 +18,6 @@
 namespace upd {
 namespace {
 
-constexpr const char* kManifestPath = "/mnt/firmware/AuxInfo.txt";
-constexpr const char* kSignaturePath = "/mnt/firmware/AuxInfo.txt.sha256";
-constexpr const char* kPublicKeyPath = "/home/Brimwood/bin/NorvoCal.pub";
 constexpr int kOperationSize = 64;
 
 // A heap buffer from ReadBytesFromFile, released with free.
