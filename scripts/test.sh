@@ -24,6 +24,10 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/gtest ] || need+=(libgtest-dev)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
+# update-pack's stick images: the partitioning, FAT formatting and FAT file tools.
+command -v mcopy >/dev/null || need+=(mtools)
+PATH=$PATH:/usr/sbin:/sbin command -v mkfs.vfat >/dev/null || need+=(dosfstools)
+PATH=$PATH:/usr/sbin:/sbin command -v sfdisk >/dev/null || need+=(fdisk)
 if [ "$mode" = armhf ]; then
     triplet=arm-linux-gnueabihf
     command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)

@@ -65,8 +65,8 @@ Bio CreateExclusive(const std::string& path, mode_t mode) {
 }
 
 // Writes the key's public half as a PEM "PUBLIC KEY" block to a new file.
-bool WritePublicKey(EVP_PKEY* key, const std::string& path, mode_t mode, std::string* error) {
-    Bio bio = CreateExclusive(path, mode);
+bool WritePublicKey(EVP_PKEY* key, const std::string& path, std::string* error) {
+    Bio bio = CreateExclusive(path, 0600);
     if (!bio) {
         *error = "cannot create " + path;
         return false;
@@ -119,27 +119,28 @@ std::vector<unsigned char> Sign(EVP_PKEY* key, const unsigned char* message, std
 
 bool GenerateKeyPair(const std::string& privatePath, const std::string& publicPath,
                      std::string* error, int bits) {
-    Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(bits)));
-    if (!key) {
-        *error = "key generation failed: " + OpenSslError();
+    // Both files are claimed before the slow generation: an existing key is
+    // never replaced, and a failure leaves neither file.
+    Bio privateBio = CreateExclusive(privatePath, 0600);
+    if (!privateBio) {
+        *error = "cannot create " + privatePath + " (an existing key is never replaced)";
         return false;
     }
-    {
-        Bio bio = CreateExclusive(privatePath, 0600);
-        if (!bio) {
-            *error = "cannot create " + privatePath + " (an existing key is never replaced)";
-            return false;
-        }
-        if (PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) !=
-                1 ||
-            BIO_flush(bio.get()) != 1) {
-            *error = "cannot write " + privatePath + ": " + OpenSslError();
-            ::unlink(privatePath.c_str());
-            return false;
-        }
-    }
-    if (!WritePublicKey(key.get(), publicPath, 0644, error)) {
+    Bio publicBio = CreateExclusive(publicPath, 0644);
+    if (!publicBio) {
         ::unlink(privatePath.c_str());
+        *error = "cannot create " + publicPath + " (an existing key is never replaced)";
+        return false;
+    }
+    Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(bits)));
+    if (!key ||
+        PEM_write_bio_PrivateKey(privateBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
+                                 nullptr) != 1 ||
+        BIO_flush(privateBio.get()) != 1 || PEM_write_bio_PUBKEY(publicBio.get(), key.get()) != 1 ||
+        BIO_flush(publicBio.get()) != 1) {
+        *error = "cannot make the key pair: " + OpenSslError();
+        ::unlink(privatePath.c_str());
+        ::unlink(publicPath.c_str());
         return false;
     }
     return true;
@@ -170,7 +171,7 @@ bool SignFile(const std::string& keyPath, const std::string& messagePath,
         *error = "cannot write " + signaturePath;
         return false;
     }
-    return WritePublicKey(key.get(), publicPath, 0600, error);
+    return WritePublicKey(key.get(), publicPath, error);
 }
 
 bool VerifiesOnInstrument(const std::string& messagePath, const std::string& signaturePath,
