@@ -67,6 +67,10 @@ struct LineList2 {
     LineList2* next;
 };
 
+// Lines of up to 511 characters (the line reader's buffer); a longer one ends
+// the reading of a file.
+constexpr int kLineListLineSize = 512;
+
 // Reads the whole file at `path` into *list (null for an empty file), lines
 // in file order with tabs expanded and trailing blanks removed. A line longer
 // than 511 characters ends the reading there; the lines before it are kept.

@@ -11,8 +11,7 @@ namespace upd {
 
 namespace {
 
-// Lines of up to 511 characters; a longer one ends the reading.
-constexpr int kLineSize = 512;
+constexpr int kLineSize = kLineListLineSize;
 
 // The key part of a line ends at the first space, tab or '(' after its first word.
 constexpr char kKeyDelimiters[] = " \t(";

@@ -19,19 +19,28 @@ struct Finding {
 };
 
 struct Options {
-    std::string stick;           // directory standing for the stick's root (holds firmware/AuxInfo.txt)
-    std::string publicKey;       // PEM public key: verify firmware/AuxInfo.txt.sha256 (a signed run); empty: not signed
-    std::string instrumentRoot;  // an instrument's file tree laid out as for update-sim; empty: none
-    std::string timeStamp;       // as given with -t; empty: none
-    bool force = false;          // -f
+    std::string stick;      // directory standing for the stick's root (holds firmware/AuxInfo.txt)
+    std::string publicKey;  // PEM public key: verify firmware/AuxInfo.txt.sha256 (a signed run);
+                            // empty: not signed
+    std::string
+        instrumentRoot;     // an instrument's file tree laid out as for update-sim; empty: none
+    std::string timeStamp;  // as given with -t; empty: none
+    bool force = false;     // -f
 };
 
-// Every finding, in manifest order.
+// Every finding, in manifest order: the order in which the instrument's run
+// would meet them (the stick as a whole first, then each entry of the run
+// list, then what no run reaches). Uses the process-wide manifest store for
+// its length; a store the caller has loaded is put back afterwards.
 std::vector<Finding> LintStick(const Options& options);
 
 // Human-readable and JSON renderings; the exit status 0/1/2 for a list.
 std::string FormatText(const std::vector<Finding>&);
 std::string FormatJson(const std::vector<Finding>&);
 int ExitStatus(const std::vector<Finding>&);
+
+// The code the instrument's error file would hold after the run: the first
+// error's code, else the last notice's (659, 660), else 0.
+int PredictedCode(const std::vector<Finding>&);
 
 }  // namespace upd::lint

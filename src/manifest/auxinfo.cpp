@@ -18,6 +18,8 @@ AuxSection* aux_Section = nullptr;
 
 namespace {
 
+constexpr int kLineSize = kManifestLineSize;
+
 void FreePairs(AuxPair* pair) {
     while (pair != nullptr) {
         AuxPair* next = pair->next;
@@ -99,14 +101,14 @@ class SectionListBuilder {
 // Parses the whole stream into a new section list in *out; 0 on any failure
 // with nothing allocated.
 int LoadSections(FILE* stream, AuxSection** out) {
-    char line[kManifestLineSize];
-    char name[kManifestLineSize];
-    char value[kManifestLineSize];
+    char line[kLineSize];
+    char name[kLineSize];
+    char value[kLineSize];
     SectionListBuilder builder;
     for (;;) {
         int skipped = 0;
-        const int len = nextline(stream, line, kManifestLineSize,
-                                 kSkipBlankLines | kSkipCommentLines, &skipped);
+        const int len =
+            nextline(stream, line, kLineSize, kSkipBlankLines | kSkipCommentLines, &skipped);
         if (len == -1) {
             *out = builder.Release();
             return 1;
@@ -120,8 +122,7 @@ int LoadSections(FILE* stream, AuxSection** out) {
             }
             continue;
         }
-        if (!nvline(line, name, kManifestLineSize, value, kManifestLineSize) ||
-            !builder.AddPair(name, value)) {
+        if (!nvline(line, name, kLineSize, value, kLineSize) || !builder.AddPair(name, value)) {
             return 0;
         }
     }

@@ -7,11 +7,6 @@
 
 namespace upd {
 
-// Every manifest line is read into a buffer of this size: a line that is not
-// blank or a comment holds at most kManifestLineSize - 1 characters, and so
-// does every section name, pair name and value.
-inline constexpr int kManifestLineSize = 256;
-
 // One name=value pair of a section.
 struct AuxPair {
     char* name;   // owned heap copy
@@ -25,6 +20,10 @@ struct AuxSection {
     AuxPair* pairs;  // first pair in file order, null when none
     AuxSection* next;
 };
+
+// A manifest line holds at most 255 characters (the line reader's buffer);
+// names and values fit the same size.
+constexpr int kManifestLineSize = 256;
 
 // Head of the store, sections in file order; null when the store is empty.
 extern AuxSection* aux_Section;

@@ -334,14 +334,18 @@ class Packer {
     }
 
     // The stick checker on the staged stick, signed with the key's public half
-    // when signing: its errors refuse the pack, its warnings are shown.
+    // when signing: its errors refuse the pack, its warnings are shown, each
+    // with its line in the source manifest.
     bool Lint() {
         lint::Options lintOptions;
         lintOptions.stick = staging_.Stick();
         lintOptions.publicKey = publicKey_;
-        const std::vector<lint::Finding> findings = lint::LintStick(lintOptions);
+        std::vector<lint::Finding> findings = lint::LintStick(lintOptions);
+        for (lint::Finding& finding : findings) {
+            finding.line = manifest_->SourceLineOf(finding.line);
+        }
         if (!findings.empty()) {
-            log_ << lint::FormatText(findings);
+            log_ << At() << "the stick checker reports:\n" << lint::FormatText(findings);
         }
         for (const lint::Finding& finding : findings) {
             if (finding.severity == lint::Severity::kError) {

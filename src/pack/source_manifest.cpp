@@ -150,4 +150,18 @@ std::string SourceManifest::Text() const {
     return text;
 }
 
+int SourceManifest::SourceLineOf(int line) const {
+    if (line <= 0) {
+        return 0;
+    }
+    int written = 0;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        written += 1 + static_cast<int>(lines_[i].added.size());
+        if (line <= written) {
+            return static_cast<int>(i + 1);
+        }
+    }
+    return 0;
+}
+
 }  // namespace upd::pack

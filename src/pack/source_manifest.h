@@ -32,6 +32,10 @@ class SourceManifest {
     // The whole text, added lines included.
     std::string Text() const;
 
+    // The source line that line `line` of Text() is (1-based), or for an added
+    // line the line it follows; 0 past the end.
+    int SourceLineOf(int line) const;
+
   private:
     enum class Kind { kSkipped, kSection, kPair };
     struct Line {

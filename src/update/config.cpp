@@ -11,13 +11,14 @@
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 #include "util/str.h"
 
 namespace upd {
 namespace {
 
-constexpr int kNameSize = 256;
+constexpr int kNameSize = kConfigNameSize;
 constexpr int kPathSize = 516;
 // Mode of a newly created file; the process's umask applies as for fopen.
 constexpr mode_t kNewFileMode = 0666;

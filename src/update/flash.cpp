@@ -4,6 +4,7 @@
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
@@ -14,11 +15,11 @@ constexpr int kCommandLineSize = 1024;
 }  // namespace
 
 int FlashUpdate(const char* section, UpdateInfo* info) {
-    char device[64] = {};
-    char offset[32] = {};
-    char eraseCommand[128] = {};
-    char writeCommand[128] = {};
-    char dataPath[514] = {};
+    char device[kFlashDeviceSize] = {};
+    char offset[kFlashOffsetSize] = {};
+    char eraseCommand[kFlashCommandSize] = {};
+    char writeCommand[kFlashCommandSize] = {};
+    char dataPath[kFlashDataPathSize] = {};
     struct Key {
         const char* name;
         char* value;

@@ -13,12 +13,11 @@
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
-
-constexpr int kOperationSize = 64;
 
 // A heap buffer from ReadBytesFromFile, released with free.
 struct FreeBytes {

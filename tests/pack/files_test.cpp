@@ -110,6 +110,18 @@ TEST_F(PackTest, FlashDataGetsItsSha256Hash) {
         << Written();
 }
 
+TEST_F(PackTest, TheStickCheckersErrorsRefuseThePackAtTheirSourceLines) {
+    std::string second = AppSection("/mnt/firmware", "Second");
+    second.erase(second.find("InterimDir"), second.find("InterimFile") - second.find("InterimDir"));
+    // Second's section line is line 13 of the source, 15 of the stick.
+    Manifest("SectionList\nSequence = App, Second\n" + AppSection() + second);
+    Source("app.bin", kAppContent);
+    EXPECT_EQ(Pack(), Outcome::kRefused);
+    EXPECT_NE(log_.str().find("error 608 at line 13 [Second]"), std::string::npos) << log_.str();
+    EXPECT_FALSE(OutExists());
+    EXPECT_EQ(Entries(), 1u);
+}
+
 TEST_F(PackTest, AStickThatIsNotEmptyIsLeftAlone) {
     Manifest("SectionList\nSequence = Run\nRun\nOperation = Reboot\n");
     Source("../out/mine.txt", "keep");
