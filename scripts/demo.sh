@@ -2,8 +2,9 @@
 # Builds the updater, then shows it at work on a simulated instrument that it
 # lays out in a temporary folder: the usage text, a run without a USB device,
 # a run that mounts the stick and carries on to the end, and a real update:
-# the example package of examples/update-package, built by update-pack and
-# signed with a key it made on the spot, installed over firmware 1.0.
+# the example package of examples/update-package, built by update-pack,
+# signed with a key it made on the spot and checked by update-lint, installed
+# over firmware 1.0.
 # Usage: scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,9 +12,10 @@ build=${1:-build}
 
 echo "== Building"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target update-sim update-pack >/dev/null
+cmake --build "$build" -j "$(nproc)" --target update-sim update-pack update-lint >/dev/null
 sim=$(pwd)/$build/update-sim
 pack=$(pwd)/$build/update-pack
+lint=$(pwd)/$build/update-lint
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -99,6 +101,15 @@ echo "\$ update-pack --keygen key.pem NorvoCal.pub"
 echo "\$ update-pack examples/update-package/AuxInfo.txt.in STICK --key key.pem"
 rm -r "$stick"
 "$pack" examples/update-package/AuxInfo.txt.in "$stick" --key "$work/key.pem"
+# The stick as the instrument will see it: warnings only (status 1) go ahead.
+echo "\$ update-lint STICK --key NorvoCal.pub"
+status=0
+"$lint" "$stick" --key "$root/home/Brimwood/bin/NorvoCal.pub" || status=$?
+echo "-- update-lint exit status: $status"
+if [ "$status" -gt 1 ]; then
+    echo "demo: the stick checker found errors in the example package" >&2
+    exit 1
+fi
 
 run "A signed update from firmware 1.0 to 2.0" -s -t "2026-06-01 12:00:00"
 echo "-- the display showed, in order:"
