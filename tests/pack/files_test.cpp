@@ -24,6 +24,10 @@ struct FilesCase {
     const char* message;      // part of what a refusal says
 };
 
+void PrintTo(const FilesCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FilesTest : public PackTest, public ::testing::WithParamInterface<FilesCase> {};
 
 TEST_P(FilesTest, FindsAndPlaces) {

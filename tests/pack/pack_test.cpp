@@ -36,6 +36,10 @@ struct DigestCase {
     const char* message;  // part of what the refusal says
 };
 
+void PrintTo(const DigestCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DigestTest : public PackTest, public ::testing::WithParamInterface<DigestCase> {};
 
 TEST_P(DigestTest, FillsInOrChecks) {

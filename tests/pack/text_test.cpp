@@ -31,6 +31,10 @@ struct TextCase {
     std::string expected;  // the written manifest, or part of what a refusal says
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TextTest : public PackTest, public ::testing::WithParamInterface<TextCase> {};
 
 TEST_P(TextTest, WritesWhatTheInstrumentLoads) {
