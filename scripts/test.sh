@@ -24,7 +24,9 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/gtest ] || need+=(libgtest-dev)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
-# update-pack's stick images: the partitioning, FAT formatting and FAT file tools.
+# Stick images for update-pack and update-lint --image and their tests: the
+# partitioning, FAT formatting and FAT file tools (the first two live in
+# /usr/sbin, often not on an ordinary user's PATH).
 command -v mcopy >/dev/null || need+=(mtools)
 PATH=$PATH:/usr/sbin:/sbin command -v mkfs.vfat >/dev/null || need+=(dosfstools)
 PATH=$PATH:/usr/sbin:/sbin command -v sfdisk >/dev/null || need+=(fdisk)

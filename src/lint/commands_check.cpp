@@ -112,6 +112,7 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
     }
     const Value& data = keys[4].value;
     const Value& sha256 = keys[5].value;
+    CheckNamedFiles(c, s, "WriteCommand", keys[3].value);
     const State state = c.paths().Look(data.text);
     if (!sha256.found) {
         if (state == State::kMissing) {

@@ -153,7 +153,11 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
     const std::optional<std::string> sourceBytes = paths.Content(source);
     if (k.sha256.found && sourceBytes) {
         char digest[kConfigDigestSize] = {};
-        if (!SHA256Hash(sourceBytes->c_str(), digest) || k.sha256.text != digest) {
+        if (!SHA256Hash(sourceBytes->c_str(), digest)) {
+            c.Error(s, k.srcFile.line, kErrConfigReadSrc, Quote(source) + " cannot be read");
+            return false;
+        }
+        if (k.sha256.text != digest) {
             c.Error(s, k.sha256.line, kErrTransferSha256,
                     "SHA256Hash does not match " + Quote(source) + " (its digest is " +
                         std::string(digest) + ")");
@@ -209,13 +213,10 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
         return true;
     }
     const State backupDir = paths.Look(k.backupDir.text);
-    if (backupDir == State::kMissing || backupDir == State::kFile ||
-        Paths::OnStick(dest) != Paths::OnStick(backup)) {
+    if (backupDir == State::kMissing || backupDir == State::kFile) {
         c.Error(s, k.backupDir.line, kErrConfigBackupDest,
-                "the installed file cannot be moved to " + Quote(backup) +
-                    (Paths::OnStick(dest) != Paths::OnStick(backup)
-                         ? ": they lie on different file systems"
-                         : ": BackupDir does not exist"));
+                "BackupDir " + Quote(k.backupDir.text) +
+                    " does not exist: the installed file cannot be backed up");
         return false;
     }
     WarnDropped(c, s, k.destFile.line, dest, package, installed);

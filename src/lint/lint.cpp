@@ -219,23 +219,19 @@ int ListedAt(const Checker& c, const std::string& name) {
 }
 
 void ReportRunListFailure(Checker& c) {
-    std::string why = "the run list cannot be built";
-    int line = c.lines().KeyLine(kListSection, kSequence);
     if (const SectionLines* list = c.lines().Find(kListSection)) {
         for (const KeyLine& k : list->keys) {
             if (ListItems(k.name).empty()) {
-                why += ": " + k.name + " is an empty list";
-                line = k.line;
-                break;
+                c.Error(kListSection, k.line, kErrRunListFailed,
+                        "the run list cannot be built: " + k.name + " is an empty list");
+                return;
             }
         }
     }
-    if (line == c.lines().KeyLine(kListSection, kSequence)) {
-        why += " (an empty list, a list that leads back to itself, a value of " +
-               std::to_string(kListValueSize) + " characters or more, or more than " +
-               std::to_string(kMaxRunListEntries) + " entries)";
-    }
-    c.Error(kListSection, line, kErrRunListFailed, why);
+    c.Error(kListSection, c.lines().KeyLine(kListSection, kSequence), kErrRunListFailed,
+            "the run list cannot be built: a list leads back to itself, a list value has " +
+                std::to_string(kListValueSize) + " characters or more, or the run list would " +
+                "have more than " + std::to_string(kMaxRunListEntries) + " entries");
 }
 
 void WarnNoSequence(Checker& c) {

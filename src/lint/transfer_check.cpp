@@ -165,7 +165,7 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
                     "TimeStamp " + Quote(t.timeStamp.text) + " cannot be converted");
             return Gate::kFailed;
         }
-        if (package == installed || package < installed) {
+        if (package <= installed) {
             c.flags |= package == installed ? UPD_SAME : UPD_OLDER;
             c.Warn(s, t.timeStamp.line,
                    "not installed: TimeStamp " + Quote(t.timeStamp.text) +
@@ -255,11 +255,6 @@ bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const std
                     "BackupDir " + Quote(t.backupDir.text) +
                         " does not exist; the instrument does not create it (a BackupFiles "
                         "section earlier in the run can)");
-            return false;
-        }
-        if (Paths::OnStick(dest) != Paths::OnStick(backup)) {
-            c.Error(s, t.backupDir.line, kErrTransferBackupDest,
-                    "the installed file and its backup lie on different file systems");
             return false;
         }
     }
