@@ -47,6 +47,10 @@ struct SectionListRelease {
 };
 
 std::optional<std::string> ReadText(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
