@@ -19,10 +19,6 @@
 namespace upd {
 namespace {
 
-constexpr const char* kManifestPath = "/mnt/firmware/AuxInfo.txt";
-constexpr const char* kSignaturePath = "/mnt/firmware/AuxInfo.txt.sha256";
-constexpr const char* kPublicKeyPath = "/home/Brimwood/bin/NorvoCal.pub";
-
 // A heap buffer from ReadBytesFromFile, released with free.
 struct FreeBytes {
     void operator()(unsigned char* p) const { std::free(p); }

@@ -59,6 +59,11 @@ inline constexpr char kSplashPlatform[] =
 inline constexpr char kMainApplication[] = "/home/Brimwood/bin/brimwood";
 inline constexpr char kMainApplicationBackup[] = "/home/Brimwood/bin/brimwood.bak";
 inline constexpr char kRebootCommand[] = "/sbin/reboot";
+// The manifest on the mounted stick, its raw signature, and the public key
+// that checks the signature.
+inline constexpr char kManifestPath[] = "/mnt/firmware/AuxInfo.txt";
+inline constexpr char kSignaturePath[] = "/mnt/firmware/AuxInfo.txt.sha256";
+inline constexpr char kPublicKeyPath[] = "/home/Brimwood/bin/NorvoCal.pub";
 
 // Display messages are composed in buffers of this size.
 constexpr std::size_t kMessageSize = 120;

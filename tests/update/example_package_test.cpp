@@ -1,7 +1,10 @@
-// The example update package of examples/update-package, built and signed as
-// the demo does, installs over firmware 1.0 on the simulated instrument.
+// The example update package of examples/update-package, built by update-pack
+// and signed as the demo does, installs over firmware 1.0 on the simulated
+// instrument.
 #include <filesystem>
+#include <sstream>
 
+#include "pack/pack.h"
 #include "sim_package.h"
 
 namespace upd::testing {
@@ -9,12 +12,19 @@ namespace {
 
 const std::string kSource = std::string(UPD_SOURCE_DIR) + "/examples/update-package/";
 
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
-        text.replace(at, from.size(), to);
-        at += to.size();
+// Packs the example into a folder and puts everything it wrote on the stick.
+void PackOnto(const SimInstrument& sim) {
+    TempDir dir;
+    std::ostringstream log;
+    ASSERT_EQ(pack::Pack({kSource + "AuxInfo.txt.in", dir / "stick", "", ""}, log),
+              pack::Outcome::kWritten)
+        << log.str();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "stick")) {
+        if (entry.is_regular_file()) {
+            const auto relative = entry.path().lexically_relative(dir / "stick");
+            sim.WriteStick(relative.string(), ReadAll(entry.path().string()));
+        }
     }
-    return text;
 }
 
 TEST(ExamplePackageTest, InstallsOverFirmware1) {
@@ -28,15 +38,7 @@ TEST(ExamplePackageTest, InstallsOverFirmware1) {
     sim.WriteScript("/home/Brimwood/bin/flash-tool",
                     "echo \"$1 $3\" >> /.test/flash\ncat \"$2\" >> /.test/flash\n");
 
-    std::string manifest = ReadAll(kSource + "AuxInfo.txt.in");
-    for (const char* file :
-         {"brimwood", "bwhelp.txt", "brimwood.conf", "msp430.txt", "bootlogo.img"}) {
-        const std::string content = ReadAll(kSource + file);
-        sim.WriteStick(std::string("firmware/") + file, content);
-        manifest = Replace(manifest, std::string("@MD5:") + file + "@", Md5Hex(content));
-        manifest = Replace(manifest, std::string("@SHA256:") + file + "@", Sha256Hex(content));
-    }
-    sim.WriteManifest(manifest);
+    PackOnto(sim);
     SignManifest(sim);
 
     SimRun run = sim.Run({"-s", "-t", "2026-06-01 12:00:00"});
