@@ -210,6 +210,20 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
          })},
         {"config: backup directory missing",
          Config([](const SimInstrument& sim) { sim.Remove("/home/Brimwood/backup"); })},
+        {"config: digest differs",
+         Config([](const SimInstrument&) {}, {{"SHA256Hash", Sha256Hex("x")}})},
+        {"config: digest matches",
+         Config([](const SimInstrument&) {}, {{"SHA256Hash", Sha256Hex("V2\nGain 1\n")}})},
+        {"flash: data digest differs",
+         Manifest(seq +
+                  "Operation = FlashUpdate\nDevice = d\nOffset = 0\nEraseCommand = e\n"
+                  "WriteCommand = true\nDataPath1 = /mnt/firmware/AuxInfo.txt\nSHA256Hash = " +
+                  Sha256Hex("x") + "\n")},
+        {"flash: verified data missing",
+         Manifest(seq +
+                  "Operation = FlashUpdate\nDevice = d\nOffset = 0\nEraseCommand = e\n"
+                  "WriteCommand = true\nDataPath1 = /mnt/none\nSHA256Hash = " +
+                  Sha256Hex("x") + "\n")},
         {"backup dirs: parent missing",
          Manifest(seq + "Operation = BackupFiles\nDestDir = /home/none/a\n")},
         {"flash: no Offset",
