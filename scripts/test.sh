@@ -1,6 +1,7 @@
 #!/bin/bash
-# Builds the updater and runs every test. On a fresh Debian 12 machine it first
-# installs what is missing (as root, with apt-get).
+# Builds the updater and runs every test (natively also the kill test of
+# scripts/kill-test.sh). On a fresh Debian 12 machine it first installs what is
+# missing (as root, with apt-get).
 # Usage: scripts/test.sh [BUILD_DIR]  the native build (folder "build" unless given)
 #        scripts/test.sh asan         the native build under AddressSanitizer and
 #                                     UndefinedBehaviorSanitizer (folder build-asan)
@@ -31,6 +32,13 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
 [ "$mode" != clang ] || command -v clang++ >/dev/null || need+=(clang)
+[ "$mode" != native ] || command -v strace >/dev/null || need+=(strace)
+# Stick images for update-pack and update-lint --image and their tests: the
+# partitioning, FAT formatting and FAT file tools (the first two live in
+# /usr/sbin, often not on an ordinary user's PATH).
+command -v mcopy >/dev/null || need+=(mtools)
+PATH=$PATH:/usr/sbin:/sbin command -v mkfs.vfat >/dev/null || need+=(dosfstools)
+PATH=$PATH:/usr/sbin:/sbin command -v sfdisk >/dev/null || need+=(fdisk)
 if [ "$mode" = armhf ]; then
     triplet=arm-linux-gnueabihf
     command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)
@@ -60,6 +68,8 @@ native | clang)
         "${compilers[@]}"
     cmake --build "$build" -j "$(nproc)"
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+    # The updater killed before each file-changing call of an update.
+    [ $mode = clang ] || bash scripts/kill-test.sh "$build/update-sim"
     ;;
 asan)
     cmake --preset asan

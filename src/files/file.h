@@ -1,10 +1,14 @@
 // The files unit: existence and type tests, removal, a rename that never
-// replaces an existing file, a copy that refuses to copy a file onto itself,
-// whole files read as lists of lines, and the digest of a file.
+// replaces an existing file and one that does, a copy that refuses to copy a
+// file onto itself, backups made without taking the original away, whole
+// files read as lists of lines, and the digest of a file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace upd {
 
@@ -45,11 +49,43 @@ constexpr int kRenameFailed = -8;        // rename(2) failed otherwise
 // Returns kRenameDone or one of the negative codes above.
 int Rename(const char* oldname, const char* newname);
 
+// Renames `oldname` to `newname` in one atomic step, replacing an existing
+// file there: `newname` names the old object or the new one at every moment.
+// Returns kRenameDone or one of the negative codes above but
+// kRenameTargetExists.
+int ReplaceFile(const char* oldname, const char* newname);
+
 // Copies the regular file `src` to `dst` (created, or an existing regular
-// file overwritten), then syncs. 1 when the whole file was copied and both
-// files closed without error; else 0. Refuses (0, nothing touched) to copy a
-// file onto itself, whether named by the same text or as the same inode.
+// file overwritten) and fsyncs `dst`, then syncs the system. 1 when the whole
+// file was copied, put on the disk and both files closed without error; else
+// 0. Refuses (0, nothing touched) to copy a file onto itself, whether named
+// by the same text or as the same inode.
 int CopyFile(const char* src, const char* dst);
+
+// CopyFile without the system-wide sync; `dst` is fsync'd all the same.
+int CopyFileNoSystemSync(const char* src, const char* dst);
+
+// Durable replacement of installed files.
+
+// fsyncs the directory `dir`, or the one that holds `path`, so that the
+// entries made or renamed in it survive a power cut. 1 on success, else 0.
+int SyncDirectory(const char* dir);
+int SyncDirectoryOf(const char* path);
+
+// The path of a temporary file beside `path`: in the same directory, named
+// "." + the last component + "." + `tag`, with "." + `attempt` appended for
+// an attempt other than 0. A last component too long for that to stay a
+// valid name is shortened and a hash of it added, so different names still
+// give different temporary names.
+std::string TemporaryPath(std::string_view path, std::string_view tag, int attempt = 0);
+
+// Makes `backup` hold what `installed` holds while `installed` stays where it
+// is: a hard link to a temporary name beside `backup`, renamed over it; where
+// the file system has no hard links or the two lie on different file systems,
+// a copy to the temporary name, fsync'd and then renamed. 1 on success; 0
+// when neither could be made, with `installed` untouched and nothing left at
+// the temporary name.
+int MakeBackup(const char* installed, const char* backup);
 
 // Whole files as lists of lines.
 
@@ -67,6 +103,10 @@ struct LineList2 {
     LineList2* next;
 };
 
+// Lines of up to 511 characters (the line reader's buffer); a longer one ends
+// the reading of a file.
+constexpr int kLineListLineSize = 512;
+
 // Reads the whole file at `path` into *list (null for an empty file), lines
 // in file order with tabs expanded and trailing blanks removed. A line longer
 // than 511 characters ends the reading there; the lines before it are kept.
@@ -76,6 +116,11 @@ int ReadFile(const char* path, LineList** list);
 
 // As ReadFile, every line cut into its key part and the remainder.
 int ReadFile2(const char* path, LineList2** list);
+
+// As ReadFile2, from `length` bytes held in memory: the lines that reading a
+// file of exactly those bytes would give. 0 when memory runs out, *list then
+// untouched.
+int ReadMemory2(const unsigned char* data, std::size_t length, LineList2** list);
 
 // Release a list with all its strings and set *list to null; null is ignored.
 void FreeFile(LineList** list);

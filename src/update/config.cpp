@@ -3,22 +3,28 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "digest/ssl.h"
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 #include "util/str.h"
 
 namespace upd {
 namespace {
 
-constexpr int kNameSize = 256;
+constexpr int kNameSize = kConfigNameSize;
 constexpr int kPathSize = 516;
+constexpr int kDigestSize = kConfigDigestSize;
 // Mode of a newly created file; the process's umask applies as for fopen.
 constexpr mode_t kNewFileMode = 0666;
 
@@ -35,6 +41,41 @@ class Lines {
 
   private:
     LineList2* head_ = nullptr;
+};
+
+// The package file's bytes, read once when the section names their SHA-256,
+// so that the lines merged are the bytes that were checked, whatever the
+// stick answers to a later read.
+class PackageBytes {
+  public:
+    // Reads the whole file; false when it cannot be read.
+    bool Read(const char* path) {
+        unsigned char* data = nullptr;
+        if (!ReadBytesFromFile(path, &data, &length_)) {
+            return false;
+        }
+        data_.reset(data);
+        return true;
+    }
+
+    // Whether the bytes read have the SHA-256 `expected`, as lowercase text.
+    bool HaveSha256(const char* expected) const {
+        char digest[kDigestSize] = {};
+        return SHA256HashBytes(data_.get(), length_, digest) && std::strcmp(digest, expected) == 0;
+    }
+
+    // The package's lines: from the bytes read, or from the file at `path`
+    // when the section names no digest and nothing was read.
+    bool ReadLines(const char* path, LineList2** list) const {
+        return data_ ? ReadMemory2(data_.get(), length_, list) != 0 : ReadFile2(path, list) != 0;
+    }
+
+  private:
+    struct FreeBytes {
+        void operator()(unsigned char* p) const { std::free(p); }
+    };
+    std::unique_ptr<unsigned char, FreeBytes> data_;
+    unsigned int length_ = 0;
 };
 
 // The keyword of a line: its key part without leading blanks.
@@ -59,26 +100,38 @@ void WriteMerged(FILE* out, const LineList2* package, const LineList2* installed
     }
 }
 
-// The merged file is written beside the installed path under a name of its own
-// and only renamed onto that path once it is complete and on disk, so the
-// installed path never holds a partly written configuration.
-std::string TemporaryPath(const char* destDir, const char* destFile) {
-    return std::string(destDir) + "/." + destFile + ".update-tmp";
-}
+// Tag of the temporary name the merged file is written under.
+constexpr std::string_view kMergeTag = "update-tmp";
+// Temporary names tried when something that cannot be removed (a directory)
+// sits on the first ones.
+constexpr int kTemporaryAttempts = 8;
 
-// Creates the temporary file for writing; a stale one of an interrupted run is
-// removed first. Null when it cannot be created.
-FILE* CreateTemporary(const std::string& path) {
-    ::unlink(path.c_str());
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-    if (fd < 0) {
-        return nullptr;
+// Creates the file the merge is written to, beside the installed path `dest`
+// in its own directory, so that it can be renamed over it once complete. A
+// stale one of an interrupted run is removed first. Null when it cannot be
+// created; `tempPath` then names nothing to remove.
+FILE* CreateTemporary(const char* dest, std::string* tempPath) {
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        *tempPath = TemporaryPath(dest, kMergeTag, attempt);
+        ::unlink(tempPath->c_str());
+        int fd = ::open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        kNewFileMode);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            break;
+        }
+        FILE* f = ::fdopen(fd, "w");
+        if (f == nullptr) {
+            ::close(fd);
+            ::unlink(tempPath->c_str());
+            break;
+        }
+        return f;
     }
-    FILE* f = ::fdopen(fd, "w");
-    if (f == nullptr) {
-        ::close(fd);
-    }
-    return f;
+    tempPath->clear();
+    return nullptr;
 }
 
 // Flushes the file to disk and closes it; false when any write, the flush, the
@@ -88,13 +141,11 @@ bool FinishTemporary(FILE* f) {
     return std::fclose(f) == 0 && ok;
 }
 
-// Makes the rename of a file in `dir` durable; failures only cost durability.
-void SyncDirectory(const char* dir) {
-    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+// Puts the installed file's content at the backup path. The installed file
+// stays in place where a link or a copy can be made; where neither can, it is
+// moved there, and the installed path stays empty until the merged file comes.
+bool KeepBackup(const char* destPath, const char* backupPath) {
+    return MakeBackup(destPath, backupPath) || Rename(destPath, backupPath) == kRenameDone;
 }
 
 int Fail(UpdateInfo* info, int code) {
@@ -140,6 +191,12 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
             return Fail(info, kErrConfigValueTooLong);
         }
     }
+    // Optional: the SHA-256 of the package file, which is then verified.
+    char sha256[kDigestSize] = {};
+    bool hasSha256 = false;
+    if (!GetAuxInfo(section, "SHA256Hash", sha256, kDigestSize, &hasSha256)) {
+        return Fail(info, kErrConfigValueTooLong);
+    }
     for (const Key& k : keys) {
         if (!k.found) {
             return Fail(info, k.absentCode);
@@ -167,6 +224,17 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     if (!exists(destPath)) {
         return Fail(info, kErrConfigDestMissing);
     }
+    // A package file that is to be verified is read and checked before
+    // anything on the instrument changes.
+    PackageBytes verified;
+    if (hasSha256) {
+        if (!verified.Read(srcPath)) {
+            return Fail(info, kErrConfigReadSrc);
+        }
+        if (!verified.HaveSha256(sha256)) {
+            return Fail(info, kErrSha256Differs);
+        }
+    }
     // An old backup goes before the versions are known, even when nothing is
     // merged afterwards.
     if (exists(backupPath) && !RemoveFile(backupPath)) {
@@ -177,7 +245,7 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     Lines installed;
     double packageVersion = 0.0;
     double installedVersion = 0.0;
-    if (!ReadFile2(srcPath, package.out())) {
+    if (!verified.ReadLines(srcPath, package.out())) {
         return Fail(info, kErrConfigReadSrc);
     }
     if (!GetVersion(package.head(), &packageVersion)) {
@@ -193,20 +261,28 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
         return 1;
     }
 
-    if (Rename(destPath, backupPath) != kRenameDone) {
-        return Fail(info, kErrConfigBackupDest);
-    }
-    const std::string tempPath = TemporaryPath(destDir.value, destFile.value);
-    FILE* out = CreateTemporary(tempPath);
+    // The merged file is whole and on the disk before the installed one is
+    // touched; the rename over it is one atomic step from old to new.
+    std::string tempPath;
+    FILE* out = CreateTemporary(destPath, &tempPath);
     if (out == nullptr) {
         return Fail(info, kErrConfigOpenDest);
     }
     WriteMerged(out, package.head(), installed.head());
-    if (!FinishTemporary(out) || Rename(tempPath.c_str(), destPath) != kRenameDone) {
+    if (!FinishTemporary(out)) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigCloseDest);
     }
-    SyncDirectory(destDir.value);
+    if (!KeepBackup(destPath, backupPath)) {
+        ::unlink(tempPath.c_str());
+        return Fail(info, kErrConfigBackupDest);
+    }
+    if (ReplaceFile(tempPath.c_str(), destPath) != kRenameDone) {
+        ::unlink(tempPath.c_str());
+        return Fail(info, kErrConfigCloseDest);
+    }
+    SyncDirectoryOf(destPath);
+    SyncDirectoryOf(backupPath);
     return 1;
 }
 
