@@ -45,12 +45,22 @@ set(CPACK_DEBIAN_INSTRUMENT_DESCRIPTION
 The program update, run on the instrument, installs a firmware update from a
 USB stick as its manifest firmware/AuxInfo.txt describes. Statically linked.")
 set(CPACK_DEBIAN_WORKSTATION_PACKAGE_NAME instrument-updater-tools)
-list(JOIN UPD_WORKSTATION_PROGRAMS ", " UPD_WORKSTATION_LIST)
 set(CPACK_DEBIAN_WORKSTATION_DESCRIPTION
     "Workstation tools for the instrument's firmware updates
 update-sim runs the instrument's firmware updater on a simulated instrument
-inside a private sandbox, so that an update package can be tried on a PC.
-Programs: ${UPD_WORKSTATION_LIST}.")
+inside a private sandbox, so that an update package can be tried on a PC.")
+if(TARGET update-pack)
+  string(APPEND CPACK_DEBIAN_WORKSTATION_DESCRIPTION
+         "\nupdate-pack builds an update stick, or its image, from a source manifest.")
+endif()
+if(TARGET update-lint)
+  string(APPEND CPACK_DEBIAN_WORKSTATION_DESCRIPTION
+         "\nupdate-lint checks an update stick before it ships.")
+endif()
+if(TARGET update-pack OR TARGET update-lint)
+  # Stick images are made with sfdisk, mkfs.vfat and mcopy, and read with mcopy.
+  set(CPACK_DEBIAN_WORKSTATION_PACKAGE_RECOMMENDS "mtools, dosfstools, fdisk")
+endif()
 
 if(CMAKE_CROSSCOMPILING)
   # Statically linked: the package needs no shared library.
