@@ -81,6 +81,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 mkdir -p "$WORK/run"
 echo "vm-test.sh: guest $(cat "$GUEST/versions"), update $UPDATE"
+# The program as it is now, whatever a build does to it meanwhile.
+cp "$UPDATE" "$WORK/update"
+UPDATE=$WORK/update
 prepare
 echo "vm-test.sh: ready after $((SECONDS - started)) s"
 

@@ -5,9 +5,10 @@
 # package's folder).
 
 OLD_STAMP="2026-06-01 12:00:00"  # build time stamp of the installed firmware
-BIG_MIB=48                      # the large file of the power-cut package
+BIG_MIB=24                      # the large file of the power-cut package
 
-fail() { echo "$*" >>"$dir/why"; }
+# fail TEXT: notes a failed check (prefixed with $phase when set).
+fail() { echo "${phase:+$phase: }$*" >>"$dir/why"; }
 
 # expect_file PATH WANT_FILE MODE: the run left the instrument's PATH with
 # WANT_FILE's content and that mode.
@@ -293,10 +294,12 @@ power_cut() {
     expect_whole cfg/big.conf "$WORK/expect/big.conf" 644
     cp "$dir/fsck.out" "$dir/fsck-cut.out"
     # The second run, on the stick as the cut left it.
+    local phase="second run"
     scenario_file yes "" "" -s
     boot_and_pull 1.4.3
     finish
-    expect_console "reboot: Restarting system"
+    grep -qF "reboot: Restarting system" "$dir/serial.log" ||
+        fail "no reboot; $(grep -h 'UPD-SPLASH Error' "$dir/serial.log" | tr -d '\r')"
     expect_file bin/big.bin "$p/big.bin" 755
     expect_file bin/app "$p/app" 755
     expect_file cfg/big.conf "$WORK/expect/big.conf" 644
