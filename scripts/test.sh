@@ -1,6 +1,7 @@
 #!/bin/bash
-# Builds the updater and runs every test. On a fresh Debian 12 machine it first
-# installs what is missing (as root, with apt-get).
+# Builds the updater and runs every test (natively also the kill test of
+# scripts/kill-test.sh). On a fresh Debian 12 machine it first installs what is
+# missing (as root, with apt-get).
 # Usage: scripts/test.sh [BUILD_DIR]  the native build (folder "build" unless given)
 #        scripts/test.sh asan         the native build under AddressSanitizer and
 #                                     UndefinedBehaviorSanitizer (folder build-asan)
@@ -24,6 +25,7 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/gtest ] || need+=(libgtest-dev)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
+[ "$mode" != native ] || command -v strace >/dev/null || need+=(strace)
 if [ "$mode" = armhf ]; then
     triplet=arm-linux-gnueabihf
     command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)
@@ -50,6 +52,8 @@ native)
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build "$build" -j "$(nproc)"
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+    # The updater killed before each file-changing call of an update.
+    bash scripts/kill-test.sh "$build/update-sim"
     ;;
 asan)
     cmake --preset asan

@@ -1,10 +1,13 @@
 // The files unit: existence and type tests, removal, a rename that never
-// replaces an existing file, a copy that refuses to copy a file onto itself,
-// whole files read as lists of lines, and the digest of a file.
+// replaces an existing file and one that does, a copy that refuses to copy a
+// file onto itself, backups made without taking the original away, whole
+// files read as lists of lines, and the digest of a file.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace upd {
 
@@ -45,11 +48,43 @@ constexpr int kRenameFailed = -8;        // rename(2) failed otherwise
 // Returns kRenameDone or one of the negative codes above.
 int Rename(const char* oldname, const char* newname);
 
+// Renames `oldname` to `newname` in one atomic step, replacing an existing
+// file there: `newname` names the old object or the new one at every moment.
+// Returns kRenameDone or one of the negative codes above but
+// kRenameTargetExists.
+int ReplaceFile(const char* oldname, const char* newname);
+
 // Copies the regular file `src` to `dst` (created, or an existing regular
-// file overwritten), then syncs. 1 when the whole file was copied and both
-// files closed without error; else 0. Refuses (0, nothing touched) to copy a
-// file onto itself, whether named by the same text or as the same inode.
+// file overwritten) and fsyncs `dst`, then syncs the system. 1 when the whole
+// file was copied, put on the disk and both files closed without error; else
+// 0. Refuses (0, nothing touched) to copy a file onto itself, whether named
+// by the same text or as the same inode.
 int CopyFile(const char* src, const char* dst);
+
+// CopyFile without the system-wide sync; `dst` is fsync'd all the same.
+int CopyFileNoSystemSync(const char* src, const char* dst);
+
+// Durable replacement of installed files.
+
+// fsyncs the directory `dir`, or the one that holds `path`, so that the
+// entries made or renamed in it survive a power cut. 1 on success, else 0.
+int SyncDirectory(const char* dir);
+int SyncDirectoryOf(const char* path);
+
+// The path of a temporary file beside `path`: in the same directory, named
+// "." + the last component + "." + `tag`, with "." + `attempt` appended for
+// an attempt other than 0. A last component too long for that to stay a
+// valid name is shortened and a hash of it added, so different names still
+// give different temporary names.
+std::string TemporaryPath(std::string_view path, std::string_view tag, int attempt = 0);
+
+// Makes `backup` hold what `installed` holds while `installed` stays where it
+// is: a hard link to a temporary name beside `backup`, renamed over it; where
+// the file system has no hard links or the two lie on different file systems,
+// a copy to the temporary name, fsync'd and then renamed. 1 on success; 0
+// when neither could be made, with `installed` untouched and nothing left at
+// the temporary name.
+int MakeBackup(const char* installed, const char* backup);
 
 // Whole files as lists of lines.
 

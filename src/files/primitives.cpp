@@ -1,6 +1,6 @@
 // File primitives: existence and type tests, file length, path comparison,
-// removal, a rename that never replaces, and a copy that never copies a file
-// onto itself.
+// removal, a rename that never replaces and one that does, and a copy that
+// never copies a file onto itself.
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -56,6 +56,41 @@ bool Close(File& file) {
     return std::fclose(file.release()) == 0;
 }
 
+// Writes out what the stream holds, puts it on the disk and closes the
+// stream; false when any of the three failed. The stream is closed either way.
+bool FlushToDiskAndClose(File& file) {
+    bool on_disk = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
+    return Close(file) && on_disk;
+}
+
+// The negative code of a failed rename(2), from errno.
+int RenameFailure() {
+    switch (errno) {
+        case EACCES:
+            return kRenameAccessDenied;
+        case EXDEV:
+            return kRenameCrossDevice;
+        case ENOENT:
+            return kRenameNoEntry;
+        default:
+            return kRenameFailed;
+    }
+}
+
+// The checks both renames make before calling the system.
+int RenameNames(const char* oldname, const char* newname) {
+    if (oldname == nullptr || oldname[0] == '\0') {
+        return kRenameNoOldName;
+    }
+    if (newname == nullptr || newname[0] == '\0') {
+        return kRenameNoNewName;
+    }
+    if (!exists(oldname)) {
+        return kRenameOldMissing;
+    }
+    return kRenameDone;
+}
+
 }  // namespace
 
 int exists(const char* path) {
@@ -92,47 +127,43 @@ int RemoveFile(const char* path) {
 }
 
 int Rename(const char* oldname, const char* newname) {
-    if (oldname == nullptr || oldname[0] == '\0') {
-        return kRenameNoOldName;
-    }
-    if (newname == nullptr || newname[0] == '\0') {
-        return kRenameNoNewName;
-    }
-    if (!exists(oldname)) {
-        return kRenameOldMissing;
+    if (int code = RenameNames(oldname, newname); code != kRenameDone) {
+        return code;
     }
     if (exists(newname)) {
         return kRenameTargetExists;
     }
-    if (std::rename(oldname, newname) == 0) {
-        return kRenameDone;
-    }
-    switch (errno) {
-        case EACCES:
-            return kRenameAccessDenied;
-        case EXDEV:
-            return kRenameCrossDevice;
-        case ENOENT:
-            return kRenameNoEntry;
-        default:
-            return kRenameFailed;
-    }
+    return std::rename(oldname, newname) == 0 ? kRenameDone : RenameFailure();
 }
 
-int CopyFile(const char* src, const char* dst) {
+int ReplaceFile(const char* oldname, const char* newname) {
+    if (int code = RenameNames(oldname, newname); code != kRenameDone) {
+        return code;
+    }
+    return std::rename(oldname, newname) == 0 ? kRenameDone : RenameFailure();
+}
+
+namespace {
+
+enum class Copied { kFailed, kClosedBadly, kDone };
+
+// The copy of CopyFile without the system-wide sync: kFailed before the
+// closes, kClosedBadly when a close (or the flush to disk) failed, kDone when
+// the whole destination is on the disk.
+Copied CopyContent(const char* src, const char* dst) {
     if (src == nullptr || dst == nullptr) {
-        return 0;
+        return Copied::kFailed;
     }
     // Opening the destination truncates it, so a file must never be copied
     // onto itself, however the two paths are spelt.
     if (SamePath(src, dst) || SameFile(src, dst)) {
-        return 0;
+        return Copied::kFailed;
     }
     if (exists(dst) && !isord(dst)) {
-        return 0;
+        return Copied::kFailed;
     }
     if (!exists(src) || !isord(src)) {
-        return 0;
+        return Copied::kFailed;
     }
     // Released after both streams, which use it until they are closed.
     std::unique_ptr<char[]> buffers(new (std::nothrow) char[2 * kCopyStreamBuffer]);
@@ -140,11 +171,11 @@ int CopyFile(const char* src, const char* dst) {
     // existing destination as it was.
     File in(std::fopen(src, "rb"));
     if (!in) {
-        return 0;
+        return Copied::kFailed;
     }
     File out(std::fopen(dst, "wb"));
     if (!out) {
-        return 0;
+        return Copied::kFailed;
     }
     // Without the memory the streams keep their default buffers.
     if (buffers) {
@@ -156,23 +187,37 @@ int CopyFile(const char* src, const char* dst) {
     for (;;) {
         std::size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
         if (std::ferror(in.get())) {
-            return 0;
+            return Copied::kFailed;
         }
         if (got == 0) {
             break;
         }
         std::size_t put = std::fwrite(buffer, 1, got, out.get());
         if (std::ferror(out.get()) || put < got) {
-            return 0;
+            return Copied::kFailed;
         }
         if (std::feof(in.get())) {
             break;
         }
     }
-    bool out_closed = Close(out);
+    bool out_closed = FlushToDiskAndClose(out);
     bool in_closed = Close(in);
+    return out_closed && in_closed ? Copied::kDone : Copied::kClosedBadly;
+}
+
+}  // namespace
+
+int CopyFile(const char* src, const char* dst) {
+    Copied copied = CopyContent(src, dst);
+    if (copied == Copied::kFailed) {
+        return 0;
+    }
     platform::Current().Sync();
-    return out_closed && in_closed ? 1 : 0;
+    return copied == Copied::kDone ? 1 : 0;
+}
+
+int CopyFileNoSystemSync(const char* src, const char* dst) {
+    return CopyContent(src, dst) == Copied::kDone ? 1 : 0;
 }
 
 }  // namespace upd

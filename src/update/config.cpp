@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "files/file.h"
 #include "manifest/auxinfo.h"
@@ -59,26 +61,38 @@ void WriteMerged(FILE* out, const LineList2* package, const LineList2* installed
     }
 }
 
-// The merged file is written beside the installed path under a name of its own
-// and only renamed onto that path once it is complete and on disk, so the
-// installed path never holds a partly written configuration.
-std::string TemporaryPath(const char* destDir, const char* destFile) {
-    return std::string(destDir) + "/." + destFile + ".update-tmp";
-}
+// Tag of the temporary name the merged file is written under.
+constexpr std::string_view kMergeTag = "update-tmp";
+// Temporary names tried when something that cannot be removed (a directory)
+// sits on the first ones.
+constexpr int kTemporaryAttempts = 8;
 
-// Creates the temporary file for writing; a stale one of an interrupted run is
-// removed first. Null when it cannot be created.
-FILE* CreateTemporary(const std::string& path) {
-    ::unlink(path.c_str());
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-    if (fd < 0) {
-        return nullptr;
+// Creates the file the merge is written to, beside the installed path `dest`
+// in its own directory, so that it can be renamed over it once complete. A
+// stale one of an interrupted run is removed first. Null when it cannot be
+// created; `tempPath` then names nothing to remove.
+FILE* CreateTemporary(const char* dest, std::string* tempPath) {
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        *tempPath = TemporaryPath(dest, kMergeTag, attempt);
+        ::unlink(tempPath->c_str());
+        int fd = ::open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        kNewFileMode);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            break;
+        }
+        FILE* f = ::fdopen(fd, "w");
+        if (f == nullptr) {
+            ::close(fd);
+            ::unlink(tempPath->c_str());
+            break;
+        }
+        return f;
     }
-    FILE* f = ::fdopen(fd, "w");
-    if (f == nullptr) {
-        ::close(fd);
-    }
-    return f;
+    tempPath->clear();
+    return nullptr;
 }
 
 // Flushes the file to disk and closes it; false when any write, the flush, the
@@ -88,13 +102,11 @@ bool FinishTemporary(FILE* f) {
     return std::fclose(f) == 0 && ok;
 }
 
-// Makes the rename of a file in `dir` durable; failures only cost durability.
-void SyncDirectory(const char* dir) {
-    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+// Puts the installed file's content at the backup path. The installed file
+// stays in place where a link or a copy can be made; where neither can, it is
+// moved there, and the installed path stays empty until the merged file comes.
+bool KeepBackup(const char* destPath, const char* backupPath) {
+    return MakeBackup(destPath, backupPath) || Rename(destPath, backupPath) == kRenameDone;
 }
 
 int Fail(UpdateInfo* info, int code) {
@@ -193,20 +205,28 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
         return 1;
     }
 
-    if (Rename(destPath, backupPath) != kRenameDone) {
-        return Fail(info, kErrConfigBackupDest);
-    }
-    const std::string tempPath = TemporaryPath(destDir.value, destFile.value);
-    FILE* out = CreateTemporary(tempPath);
+    // The merged file is whole and on the disk before the installed one is
+    // touched; the rename over it is one atomic step from old to new.
+    std::string tempPath;
+    FILE* out = CreateTemporary(destPath, &tempPath);
     if (out == nullptr) {
         return Fail(info, kErrConfigOpenDest);
     }
     WriteMerged(out, package.head(), installed.head());
-    if (!FinishTemporary(out) || Rename(tempPath.c_str(), destPath) != kRenameDone) {
+    if (!FinishTemporary(out)) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigCloseDest);
     }
-    SyncDirectory(destDir.value);
+    if (!KeepBackup(destPath, backupPath)) {
+        ::unlink(tempPath.c_str());
+        return Fail(info, kErrConfigBackupDest);
+    }
+    if (ReplaceFile(tempPath.c_str(), destPath) != kRenameDone) {
+        ::unlink(tempPath.c_str());
+        return Fail(info, kErrConfigCloseDest);
+    }
+    SyncDirectoryOf(destPath);
+    SyncDirectoryOf(backupPath);
     return 1;
 }
 

@@ -1,5 +1,6 @@
 // TransferFile: installs one file of the update package through a verified
-// interim copy, keeping the installed file as a backup.
+// interim copy, keeping the installed file as a backup. The installed path
+// holds the whole old file or the whole new one at every moment.
 #include <sys/stat.h>
 
 #include <strings.h>
@@ -67,6 +68,13 @@ bool JoinPath(char (&path)[kPathSize], const char* dir, const char* name) {
 // Creates a missing directory (one level).
 bool EnsureDirectory(const char* dir) {
     return exists(dir) || ::mkdir(dir, kInstalledMode) == 0;
+}
+
+// Puts the installed file's content at the backup path. The installed file
+// stays in place where a link or a copy can be made; where neither can, it is
+// moved there, and the installed path stays empty until the new file comes.
+bool KeepBackup(const char* destPath, const char* backupPath) {
+    return MakeBackup(destPath, backupPath) || Rename(destPath, backupPath) == kRenameDone;
 }
 
 int Fail(UpdateInfo* info, int code) {
@@ -172,15 +180,22 @@ int TransferFile(const char* section, UpdateInfo* info) {
         return Fail(info, kErrTransferSha256);
     }
 
+    // The new file is executable before it is ever at the installed path.
+    if (::chmod(interimPath, kInstalledMode) != 0) {
+        return Fail(info, kErrTransferChmod);
+    }
     if (exists(backupPath) && !RemoveFile(backupPath)) {
         return Fail(info, kErrTransferRemoveBackup);
     }
-    if (!(destNoExist && !exists(destPath)) && Rename(destPath, backupPath) != kRenameDone) {
+    if (!(destNoExist && !exists(destPath)) && !KeepBackup(destPath, backupPath)) {
         return Fail(info, kErrTransferBackupDest);
     }
-    if (Rename(interimPath, destPath) != kRenameDone) {
+    // One atomic step from the old file to the new one.
+    if (ReplaceFile(interimPath, destPath) != kRenameDone) {
         return Fail(info, kErrTransferInstall);
     }
+    SyncDirectoryOf(destPath);
+    SyncDirectoryOf(backupPath);
     if (::chmod(destPath, kInstalledMode) != 0) {
         return Fail(info, kErrTransferChmod);
     }

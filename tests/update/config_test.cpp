@@ -133,44 +133,36 @@ TEST_F(ConfigTest, FailuresLeaveWhatTheStepsBeforeThemDid) {
         std::function<void(ConfigTest&)> arrange;
         int code;
         bool oldBackupGone;
-        // where the installed content is afterwards
-        enum { kInPlace, kAtBackup } installed;
     };
     const Case cases[] = {
-        {"package missing", [](ConfigTest& t) { fs::remove(t.Path("pkg/app.conf")); }, 630, false,
-         Case::kInPlace},
-        {"installed missing", [](ConfigTest& t) { fs::remove(t.Path("etc/app.conf")); }, 623, false,
-         Case::kInPlace},
+        {"package missing", [](ConfigTest& t) { fs::remove(t.Path("pkg/app.conf")); }, 630, false},
+        {"installed missing", [](ConfigTest& t) { fs::remove(t.Path("etc/app.conf")); }, 623,
+         false},
         {"old backup cannot be removed",
          [](ConfigTest& t) {
              fs::remove(t.Path("backup/app.conf.bak"));
              fs::create_directories(t.Path("backup/app.conf.bak/keep"));
          },
-         628, false, Case::kInPlace},
+         628, false},
         {"package unreadable",
          [](ConfigTest& t) {
              fs::remove(t.Path("pkg/app.conf"));
              MakeSocket(t.Path("pkg/app.conf"));
          },
-         627, true, Case::kInPlace},
+         627, true},
         {"package without version", [](ConfigTest& t) { WriteAll(t.Path("pkg/app.conf"), ""); },
-         662, true, Case::kInPlace},
+         662, true},
         {"package version 0", [](ConfigTest& t) { WriteAll(t.Path("pkg/app.conf"), "V0\n"); }, 662,
-         true, Case::kInPlace},
+         true},
         {"installed unreadable",
          [](ConfigTest& t) {
              fs::remove(t.Path("etc/app.conf"));
              MakeSocket(t.Path("etc/app.conf"));
          },
-         626, true, Case::kInPlace},
+         626, true},
         {"installed first line Version2",
-         [](ConfigTest& t) { WriteAll(t.Path("etc/app.conf"), "Version2\nA 2\n"); }, 663, true,
-         Case::kInPlace},
-        {"backup dir missing", [](ConfigTest& t) { fs::remove_all(t.Path("backup")); }, 629, true,
-         Case::kInPlace},
-        {"merged file cannot be created",
-         [](ConfigTest& t) { fs::create_directories(t.Path("etc/.app.conf.update-tmp/x")); }, 625,
-         true, Case::kAtBackup},
+         [](ConfigTest& t) { WriteAll(t.Path("etc/app.conf"), "Version2\nA 2\n"); }, 663, true},
+        {"backup dir missing", [](ConfigTest& t) { fs::remove_all(t.Path("backup")); }, 629, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -180,17 +172,55 @@ TEST_F(ConfigTest, FailuresLeaveWhatTheStepsBeforeThemDid) {
         c.arrange(*this);
         EXPECT_EQ(Run(), 0);
         EXPECT_EQ(info.errorCode, c.code);
-        if (c.installed == Case::kInPlace) {
-            if (fs::is_regular_file(Path("etc/app.conf")) && c.code != 663) {
-                EXPECT_EQ(Installed(), kInstalled);
-            }
-            if (fs::is_directory(Path("backup"))) {
-                EXPECT_EQ(!fs::exists(Path("backup/app.conf.bak")), c.oldBackupGone);
-            }
-        } else {
-            EXPECT_FALSE(fs::exists(Path("etc/app.conf")));
-            EXPECT_EQ(Backup(), kInstalled);
+        if (fs::is_regular_file(Path("etc/app.conf")) && c.code != 663) {
+            EXPECT_EQ(Installed(), kInstalled);
         }
+        if (fs::is_directory(Path("backup"))) {
+            EXPECT_EQ(!fs::exists(Path("backup/app.conf.bak")), c.oldBackupGone);
+        }
+        EXPECT_TRUE(NoTemporaryLeft());
+    }
+}
+
+// The merged file goes beside the installed one under a name of its own,
+// whatever DestFile holds and whatever an earlier run left under that name.
+TEST_F(ConfigTest, TemporaryNameAlwaysFound) {
+    const std::string longName = std::string(250, 'c') + ".conf";
+    struct Case {
+        const char* what;
+        std::string destFile;
+        std::string leftover;  // a file an earlier run left, "" for none
+        int entries;           // in the installed file's folder afterwards
+    };
+    const Case cases[] = {
+        {"DestFile with a folder", "sub/app.conf", "", 1},
+        {"DestFile of 255 characters", longName, "", 1},
+        {"leftover directory", "app.conf", ".app.conf.update-tmp/x", 2},
+        {"leftover file", "app.conf", ".app.conf.update-tmp", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fs::create_directories(fs::path(Path("etc/" + c.destFile)).parent_path());
+        WriteAll(Path("pkg/app.conf"), "V2\nA 1\n");
+        WriteAll(Path("etc/" + c.destFile), "V1\nA 2\n");
+        if (!c.leftover.empty()) {
+            fs::create_directories(fs::path(Path("etc/" + c.leftover)).parent_path());
+            WriteAll(Path("etc/" + c.leftover), "stale");
+        }
+        FreeAuxInfo();
+        Load(ManifestText().Section("Cfg", {{"SrcDir", Path("pkg")},
+                                            {"SrcFile", "app.conf"},
+                                            {"DestDir", Path("etc")},
+                                            {"BackupDir", Path("backup")},
+                                            {"BackupFile", "app.conf.bak"}}));
+        Inject("Cfg", "DestFile", c.destFile);  // longer than a manifest line allows
+        ASSERT_EQ(Run(), 1) << info.errorCode;
+        EXPECT_EQ(ReadAll(Path("etc/" + c.destFile)), "V2\nA 2\n");
+        EXPECT_EQ(Backup(), "V1\nA 2\n");
+        const fs::path folder = fs::path(Path("etc/" + c.destFile)).parent_path();
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}),
+                  c.entries);
     }
 }
 
@@ -239,9 +269,8 @@ TEST_F(ConfigTest, OverlongValueIsRefusedFirst) {
 }
 
 // A write that fails part way (here: the file-size limit, as a full disk
-// would) gives 622, leaves the installed path empty rather than holding a
-// cut-off file, keeps the previous file at the backup path and removes the
-// temporary file.
+// would) gives 622 before the installed configuration is touched: it stays
+// in place, no backup is made and the temporary file is removed.
 TEST_F(ConfigTest, FailedWriteNeverLeavesAPartialFileInstalled) {
     const std::string package = "V2\n" + std::string(200, 'p') + " 1\n";
     Files(package, "V1\nA 2\n");
@@ -258,9 +287,9 @@ TEST_F(ConfigTest, FailedWriteNeverLeavesAPartialFileInstalled) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "expected 622";
-    EXPECT_FALSE(fs::exists(Path("etc/app.conf")));
-    EXPECT_EQ(Backup(), "V1\nA 2\n");
-    EXPECT_TRUE(fs::is_empty(Path("etc")));
+    EXPECT_EQ(Installed(), "V1\nA 2\n");
+    EXPECT_FALSE(fs::exists(Path("backup/app.conf.bak")));
+    EXPECT_TRUE(NoTemporaryLeft());
 }
 
 TEST(GetVersionTest, ReadsTheKeyPartOfTheFirstLine) {

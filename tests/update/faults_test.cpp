@@ -179,8 +179,8 @@ TEST(Faults, FullFileSystemDuringTheCopy) {
 }
 
 // The file system of the configuration fills up while the merged file is
-// written: 622; the installed configuration is at its backup path, whole, and
-// the installed path holds no partly written file.
+// written: 622; the installed configuration stays in place, whole, no backup
+// is made and no partly written file is left.
 TEST(Faults, FullFileSystemDuringTheMerge) {
     SKIP_UNLESS_ROOT();
     SimInstrument sim;
@@ -199,9 +199,9 @@ TEST(Faults, FullFileSystemDuringTheMerge) {
     SimRun run = sim.Run();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(sim.ErrorFile(), "1902 " + std::to_string(kErrConfigCloseDest) + "\n");
-    EXPECT_EQ(sim.Read(dir + "/settings.cfg.bak"), installed);
-    EXPECT_FALSE(sim.Exists(dir + "/settings.cfg")) << "a partly written configuration";
-    EXPECT_EQ(Leftovers(sim, dir, {"settings.cfg.bak", "filler"}), std::vector<std::string>{});
+    EXPECT_EQ(sim.Read(dir + "/settings.cfg"), installed);
+    EXPECT_FALSE(sim.Exists(dir + "/settings.cfg.bak"));
+    EXPECT_EQ(Leftovers(sim, dir, {"settings.cfg", "filler"}), std::vector<std::string>{});
 }
 
 // The destination folder cannot be written (a read-only file system): the
@@ -216,7 +216,7 @@ TEST(Faults, DestinationCannotBeWritten) {
     } const cases[] = {
         {"transfer", true, false, kErrTransferBackupDest},
         {"transfer, old backup", true, true, kErrTransferRemoveBackup},
-        {"merge", false, false, kErrConfigBackupDest},
+        {"merge", false, false, kErrConfigOpenDest},  // the merged file is made first
         {"merge, old backup", false, true, kErrConfigRemoveBackup},
     };
     for (const Case& c : cases) {
@@ -396,7 +396,34 @@ TEST(Faults, LineListReadErrorIsAFailure) {
 
 // The installed file's mode cannot be set (a file system that refuses mode
 // changes): 620, with the new file in place and the old one at the backup path.
+// Refused already on the interim copy: 620 before the installed file is touched.
 class ChmodRefused : public StoreTest {};
+
+TEST_F(ChmodRefused, OnTheInterimCopy) {
+    fs::create_directory(Path("stick"));
+    fs::create_directory(Path("bin"));
+    const std::string content = "new firmware\n";
+    WriteAll(Path("stick/app.bin"), content);
+    WriteAll(Path("bin/app.bin"), "installed firmware\n");
+    Load(ManifestText().Section("App", {{"SrcDir", Path("stick")},
+                                        {"SrcFile", "app.bin"},
+                                        {"InterimDir", Path(kChmodRefused)},
+                                        {"InterimFile", "app.bin.new"},
+                                        {"DestDir", Path("bin")},
+                                        {"DestFile", "app.bin"},
+                                        {"BackupDir", Path("bin")},
+                                        {"BackupFile", "app.bin.bak"},
+                                        {"MD5Hash", Md5Hex(content)},
+                                        {"SHA256Hash", Sha256Hex(content)}}));
+    ScriptedPlatform platform;
+    gRefuseChmod = true;
+    const int result = TransferFile("App", &info);
+    gRefuseChmod = false;
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(info.errorCode, kErrTransferChmod);
+    EXPECT_EQ(ReadAll(Path("bin/app.bin")), "installed firmware\n");
+    EXPECT_FALSE(fs::exists(Path("bin/app.bin.bak")));
+}
 
 TEST_F(ChmodRefused, AfterTheFileIsInPlace) {
     const std::string destDir = Path(kChmodRefused);

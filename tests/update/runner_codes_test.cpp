@@ -327,9 +327,19 @@ TEST(RunnerCodesTest, OtherOperationFailuresEndTheRunWithoutTeardown) {
         {"config: installed missing", 623, config([](const SimInstrument& sim, Keys&) {
              sim.Remove("/home/Brimwood/cfg/app.conf");
          })},
-        {"config: merged file cannot be created", 625, config([](const SimInstrument& sim, Keys&) {
-             sim.MakeDir("/home/Brimwood/cfg/.app.conf.update-tmp/x");
-         })},
+        {"config: merged file cannot be created", 625,
+         [](const SimInstrument& sim) {
+             // A step before the merge makes the configuration folder read-only.
+             sim.WriteStick("firmware/ro.sh",
+                            "mount --bind /home/Brimwood/cfg /home/Brimwood/cfg &&\n"
+                            "mount -o remount,bind,ro /home/Brimwood/cfg\n");
+             sim.WriteManifest("SectionList\nSequence = ReadOnly, S\n" +
+                               SectionText("ReadOnly", {{"Operation", "MSP430Update"},
+                                                        {"CommandJTAG", "sh /mnt/firmware/ro.sh"},
+                                                        {"Command1", "true"},
+                                                        {"Command2", "true"}}) +
+                               SectionText("S", Config(sim)));
+         }},
         {"config: installed unreadable", 626, config([](const SimInstrument& sim, Keys&) {
              sim.Remove("/home/Brimwood/cfg/app.conf");
              MakeSocket(sim.Host("/home/Brimwood/cfg/app.conf"));

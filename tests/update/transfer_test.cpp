@@ -68,6 +68,8 @@ class TransferTest : public StoreTest {
 
 TEST_F(TransferTest, InstallsThroughVerifiedInterimCopyAndKeepsBackup) {
     info.errorCode = 123;
+    struct stat old {};
+    ASSERT_EQ(::stat(Path("dest/app.bin").c_str(), &old), 0);
     ASSERT_EQ(Run(), 1);
     EXPECT_EQ(info.errorCode, 0);
     EXPECT_EQ(ReadAll(Path("dest/app.bin")), kNew);
@@ -77,6 +79,9 @@ TEST_F(TransferTest, InstallsThroughVerifiedInterimCopyAndKeepsBackup) {
     ASSERT_EQ(::stat(Path("dest/app.bin").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
     EXPECT_EQ(info.flags, 0u);
+    // The backup is the installed file itself, never taken from its path.
+    ASSERT_EQ(::stat(Path("backup/app.bak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, old.st_ino);
 }
 
 TEST_F(TransferTest, ExistingBackupIsReplaced) {
