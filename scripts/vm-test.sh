@@ -97,10 +97,10 @@ run_one() {
         local start=$SECONDS
         : >"$dir/why"
         "sc_$1" >"$dir/log" 2>&1 || fail "the scenario stopped: status $?"
-        local verdict=passed left=""
+        local verdict=passed
         [ -s "$dir/why" ] && verdict=FAILED
-        [ -s "$dir/left" ] && left=" (the cut left: $(tr '\n' ',' <"$dir/left" | sed 's/,$//'))"
-        printf '%-32s %-6s %4d s%s\n' "$1" "$verdict" $((SECONDS - start)) "$left" >"$dir/line"
+        printf '%-32s %-6s %4d s\n' "$1" "$verdict" $((SECONDS - start)) >"$dir/line"
+        [ ! -s "$dir/left" ] || echo "    the cut left: $(paste -sd, "$dir/left" | sed 's/,/, /g')" >>"$dir/line"
         [ "$verdict" = passed ] || sed 's/^/    /' "$dir/why" >>"$dir/line"
     ) &
 }
@@ -114,7 +114,7 @@ report() {
         [ -f "$d/line" ] && [ ! -f "$d/reported" ] || continue
         cat "$d/line"
         : >"$d/reported"
-        if grep -q '^[^ ]* *passed' "$d/line"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+        if head -n 1 "$d/line" | grep -q ' passed '; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
     done
 }
 for name in $SCENARIOS; do

@@ -293,6 +293,11 @@ power_cut() {
     expect_whole bin/app "$p/app" 755
     expect_whole cfg/big.conf "$WORK/expect/big.conf" 644
     cp "$dir/fsck.out" "$dir/fsck-cut.out"
+    # What else the cut left: interim copies and temporary files.
+    (cd "$dir/out" && find download cfg bin -type f -name '.*' -o -type f -path 'download/*') |
+        LC_ALL=C sort | while read -r f; do
+        echo "$f $(stat -c %s "$dir/out/$f") bytes" >>"$dir/left"
+    done
     # The second run, on the stick as the cut left it.
     local phase="second run"
     scenario_file yes "" "" -s
