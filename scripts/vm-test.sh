@@ -68,7 +68,8 @@ GUEST=$("$VM_DIR/build-guest.sh" "$cache")
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/upd-vm.XXXXXX")
 cleanup() {
-    local pid
+    local status=$? pid
+    set +e
     for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
     vm_kill_all "$WORK/run"
     if [ -n "${UPD_VM_KEEP:-}" ]; then
@@ -76,6 +77,7 @@ cleanup() {
     else
         rm -rf "$WORK"
     fi
+    exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

@@ -132,9 +132,13 @@ vm_end() {
 # vm_cut DIR: the power cut: qemu is killed on the spot.
 vm_cut() {
     local pid
-    pid=$(vm_pid "$1") && kill -KILL "$pid" 2>/dev/null
-    kill -KILL "$(cat "$1/timeout.pid" 2>/dev/null)" 2>/dev/null
-    wait "$(cat "$1/timeout.pid" 2>/dev/null)" 2>/dev/null || true
+    if pid=$(vm_pid "$1"); then
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    if pid=$(cat "$1/timeout.pid" 2>/dev/null); then
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
 }
 
 # vm_kill_all ROOT: every qemu started below ROOT, killed.
