@@ -61,9 +61,9 @@ VM_DIR=$(pwd)/scripts/vm
 EXAMPLE=$(pwd)/examples/update-package
 mkdir -p "$cache"
 GUEST=$("$VM_DIR/build-guest.sh" "$cache")
-# shellcheck source=vm/machine.sh
+# shellcheck source=scripts/vm/machine.sh
 . "$VM_DIR/machine.sh"
-# shellcheck source=vm/scenarios.sh
+# shellcheck source=scripts/vm/scenarios.sh
 . "$VM_DIR/scenarios.sh"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/upd-vm.XXXXXX")
@@ -113,7 +113,7 @@ running=0
 report() {
     local d
     for d in "$WORK"/run/*/; do
-        [ -f "$d/line" ] && [ ! -f "$d/reported" ] || continue
+        if [ ! -f "$d/line" ] || [ -f "$d/reported" ]; then continue; fi
         cat "$d/line"
         : >"$d/reported"
         if head -n 1 "$d/line" | grep -q ' passed '; then passed=$((passed + 1)); else failed=$((failed + 1)); fi

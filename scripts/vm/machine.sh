@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The virtual instrument's machine, sourced by scripts/vm-test.sh: the data
 # disk and stick images, the boot of one qemu-system-arm guest per run folder,
 # the watch of its serial console, the qemu monitor (to pull the stick) and the

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The scenarios of scripts/vm-test.sh, sourced by it: the packages, sticks and
 # instrument trees they share, and one function sc_NAME per scenario, run in
 # its own folder $dir. A scenario notes each failed check in $dir/why.
