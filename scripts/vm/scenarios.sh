@@ -108,7 +108,7 @@ write_expected_configs() {
     } >"$WORK/expect/big.conf"
 }
 
-CONF_LINES=20000
+CONF_LINES=60000
 
 # prepare: keys, packages, sticks and instrument trees for every scenario.
 prepare() {
@@ -316,7 +316,9 @@ sc_power_cut_during_copy() {
 }
 sc_power_cut_between_transfers() { power_cut between; }
 sc_power_cut_during_merge() {
-    power_cut merge "freeze_when '[ -e /home/Brimwood/backup/cfg/big.conf ] || [ \$(ls -A /home/Brimwood/cfg | wc -l) -gt 2 ]' merge"
+    # The first trace of the merge on disk: the backup, or a new file beside
+    # the installed one.
+    power_cut merge "freeze_when '[ -e /home/Brimwood/backup/cfg/big.conf ] || [ \$(ls -A /home/Brimwood/cfg | wc -l) -gt 2 ]' merge 0"
 }
 sc_power_cut_after_last_rename() { power_cut renamed; }
 
