@@ -397,59 +397,49 @@ TEST(Faults, LineListReadErrorIsAFailure) {
 // The installed file's mode cannot be set (a file system that refuses mode
 // changes): 620, with the new file in place and the old one at the backup path.
 // Refused already on the interim copy: 620 before the installed file is touched.
-class ChmodRefused : public StoreTest {};
+class ChmodRefused : public StoreTest {
+  public:
+    // Installs kNew from a stick into `destDir` through `interimDir`, with the
+    // backup beside it, while mode changes in kChmodRefused are refused.
+    int Transfer(const std::string& interimDir, const std::string& destDir) {
+        fs::create_directories(Path("stick"));
+        fs::create_directories(destDir);
+        WriteAll(Path("stick/app.bin"), kNew);
+        WriteAll(destDir + "/app.bin", kOld);
+        Load(ManifestText().Section("App", {{"SrcDir", Path("stick")},
+                                            {"SrcFile", "app.bin"},
+                                            {"InterimDir", interimDir},
+                                            {"InterimFile", "app.bin.new"},
+                                            {"DestDir", destDir},
+                                            {"DestFile", "app.bin"},
+                                            {"BackupDir", destDir},
+                                            {"BackupFile", "app.bin.bak"},
+                                            {"MD5Hash", Md5Hex(kNew)},
+                                            {"SHA256Hash", Sha256Hex(kNew)}}));
+        ScriptedPlatform platform;
+        gRefuseChmod = true;
+        const int result = TransferFile("App", &info);
+        gRefuseChmod = false;
+        return result;
+    }
+
+    const std::string kNew = "new firmware\n";
+    const std::string kOld = "installed firmware\n";
+};
 
 TEST_F(ChmodRefused, OnTheInterimCopy) {
-    fs::create_directory(Path("stick"));
-    fs::create_directory(Path("bin"));
-    const std::string content = "new firmware\n";
-    WriteAll(Path("stick/app.bin"), content);
-    WriteAll(Path("bin/app.bin"), "installed firmware\n");
-    Load(ManifestText().Section("App", {{"SrcDir", Path("stick")},
-                                        {"SrcFile", "app.bin"},
-                                        {"InterimDir", Path(kChmodRefused)},
-                                        {"InterimFile", "app.bin.new"},
-                                        {"DestDir", Path("bin")},
-                                        {"DestFile", "app.bin"},
-                                        {"BackupDir", Path("bin")},
-                                        {"BackupFile", "app.bin.bak"},
-                                        {"MD5Hash", Md5Hex(content)},
-                                        {"SHA256Hash", Sha256Hex(content)}}));
-    ScriptedPlatform platform;
-    gRefuseChmod = true;
-    const int result = TransferFile("App", &info);
-    gRefuseChmod = false;
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Transfer(Path(kChmodRefused), Path("bin")), 0);
     EXPECT_EQ(info.errorCode, kErrTransferChmod);
-    EXPECT_EQ(ReadAll(Path("bin/app.bin")), "installed firmware\n");
+    EXPECT_EQ(ReadAll(Path("bin/app.bin")), kOld);
     EXPECT_FALSE(fs::exists(Path("bin/app.bin.bak")));
 }
 
 TEST_F(ChmodRefused, AfterTheFileIsInPlace) {
     const std::string destDir = Path(kChmodRefused);
-    fs::create_directory(destDir);
-    fs::create_directory(Path("stick"));
-    const std::string content = "new firmware\n";
-    WriteAll(Path("stick/app.bin"), content);
-    WriteAll(destDir + "/app.bin", "installed firmware\n");
-    Load(ManifestText().Section("App", {{"SrcDir", Path("stick")},
-                                        {"SrcFile", "app.bin"},
-                                        {"InterimDir", Path("interim")},
-                                        {"InterimFile", "app.bin.new"},
-                                        {"DestDir", destDir},
-                                        {"DestFile", "app.bin"},
-                                        {"BackupDir", destDir},
-                                        {"BackupFile", "app.bin.bak"},
-                                        {"MD5Hash", Md5Hex(content)},
-                                        {"SHA256Hash", Sha256Hex(content)}}));
-    ScriptedPlatform platform;
-    gRefuseChmod = true;
-    const int result = TransferFile("App", &info);
-    gRefuseChmod = false;
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Transfer(Path("interim"), destDir), 0);
     EXPECT_EQ(info.errorCode, kErrTransferChmod);
-    EXPECT_EQ(ReadAll(destDir + "/app.bin"), content);
-    EXPECT_EQ(ReadAll(destDir + "/app.bin.bak"), "installed firmware\n");
+    EXPECT_EQ(ReadAll(destDir + "/app.bin"), kNew);
+    EXPECT_EQ(ReadAll(destDir + "/app.bin.bak"), kOld);
 }
 
 }  // namespace
