@@ -29,6 +29,10 @@ hash=$( {
     done)
 } | sha256sum | cut -c1-16)
 out=$cache/guest-$hash
+# One builder at a time: runs that start together wait for the first build.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
 if [ -f "$out/initrd.gz" ] && [ -f "$out/vmlinuz" ]; then
     echo "$out"
     exit 0
