@@ -1,8 +1,9 @@
 // Fuzzes the line-list readers on arbitrary file contents: both lists must
 // hold exactly the lines a plain model of the line reader delivers (512-byte
 // buffer, nothing skipped, reading ending quietly at the first over-long
-// line), and every line of ReadFile2 must come back whole from first + rest,
-// cut after its first word.
+// line), every line of ReadFile2 must come back whole from first + rest,
+// cut after its first word, and ReadMemory2 must cut the same bytes held in
+// memory into the same halves.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +64,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         node2 = node2->next;
     }
     FUZZ_CHECK(node2 == nullptr);
+
+    upd::LineList2* fromMemory = nullptr;
+    FUZZ_CHECK(upd::ReadMemory2(data, size, &fromMemory) == 1);
+    node2 = list2;
+    for (const upd::LineList2* m = fromMemory; m != nullptr; m = m->next) {
+        FUZZ_CHECK(node2 != nullptr);
+        FUZZ_CHECK(strcmp(m->first, node2->first) == 0 && strcmp(m->rest, node2->rest) == 0);
+        node2 = node2->next;
+    }
+    FUZZ_CHECK(node2 == nullptr);
+    upd::FreeFile2(&fromMemory);
     upd::FreeFile2(&list2);
     FUZZ_CHECK(list2 == nullptr);
     return 0;

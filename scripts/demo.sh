@@ -2,8 +2,9 @@
 # Builds the updater, then shows it at work on a simulated instrument that it
 # lays out in a temporary folder: the usage text, a run without a USB device,
 # a run that mounts the stick and carries on to the end, and a real update:
-# the example package of examples/update-package, signed with a key made on
-# the spot, installed over firmware 1.0.
+# the example package of examples/update-package, built by update-pack,
+# signed with a key it made on the spot and checked by update-lint, installed
+# over firmware 1.0.
 # Usage: scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,8 +12,10 @@ build=${1:-build}
 
 echo "== Building"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target update-sim >/dev/null
+cmake --build "$build" -j "$(nproc)" --target update-sim update-pack update-lint >/dev/null
 sim=$(pwd)/$build/update-sim
+pack=$(pwd)/$build/update-pack
+lint=$(pwd)/$build/update-lint
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -68,26 +71,9 @@ lay_out
 printf 'Nothing\nKey=value\n' >"$work/root/dev/disk/by-label/BRIMWOOD/firmware/AuxInfo.txt"
 run "A stick whose manifest has nothing to do"
 
-# Builds the example package onto the stick folder $1: its files, and the
-# manifest with the digests of the files filled in.
-build_package() {
-    local src=examples/update-package dst=$1 manifest f
-    cp "$src/brimwood" "$src/bwhelp.txt" "$src/brimwood.conf" "$src/msp430.txt" "$dst/"
-    manifest=$(cat "$src/AuxInfo.txt.in")
-    for f in brimwood bwhelp.txt; do
-        manifest=${manifest//@MD5:$f@/$(md5sum <"$src/$f" | cut -d' ' -f1)}
-        manifest=${manifest//@SHA256:$f@/$(sha256sum <"$src/$f" | cut -d' ' -f1)}
-    done
-    if grep -q '@[A-Z0-9]*:' <<<"$manifest"; then
-        echo "demo: a digest of the example manifest was not filled in" >&2
-        exit 1
-    fi
-    printf '%s\n' "$manifest" >"$dst/AuxInfo.txt"
-}
-
 lay_out
 root=$work/root
-stick=$root/dev/disk/by-label/BRIMWOOD/firmware
+stick=$root/dev/disk/by-label/BRIMWOOD
 # Firmware 1.0 as installed: the main application and its settings, which the
 # user has changed, and the stand-in MSP430 programmer, whose fast mode fails.
 printf '#!/bin/sh\necho "brimwood 1.0 started" >/tmp/brimwood-started\n' \
@@ -103,13 +89,32 @@ case "$*" in
 *) echo "    [msp430] programmed: $(head -n 1 "$2")" ;;
 esac
 TOOL
-chmod 755 "$root/home/Brimwood/bin/msp430-tool"
+# The stand-in flash writer tells which file it was given, and what it holds.
+cat >"$root/home/Brimwood/bin/flash-tool" <<'TOOL'
+#!/bin/sh
+echo "    [flash] $3 <- $2: $(head -c 24 "$2")..."
+TOOL
+chmod 755 "$root/home/Brimwood/bin/msp430-tool" "$root/home/Brimwood/bin/flash-tool"
 cp -r "$root/home/Brimwood" "$work/before"
 
-build_package "$stick"
-openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/key.pem" 2>/dev/null
-openssl pkey -in "$work/key.pem" -pubout -out "$root/home/Brimwood/bin/NorvoCal.pub"
-openssl dgst -sha256 -sign "$work/key.pem" -out "$stick/AuxInfo.txt.sha256" "$stick/AuxInfo.txt"
+# The package: a key pair whose public half the instrument keeps, then the
+# stick built from the example's source manifest and files, and signed.
+echo
+echo "== Building the package"
+echo "\$ update-pack --keygen key.pem NorvoCal.pub"
+"$pack" --keygen "$work/key.pem" "$root/home/Brimwood/bin/NorvoCal.pub"
+echo "\$ update-pack examples/update-package/AuxInfo.txt.in STICK --key key.pem"
+rm -r "$stick"
+"$pack" examples/update-package/AuxInfo.txt.in "$stick" --key "$work/key.pem"
+# The stick as the instrument will see it: warnings only (status 1) go ahead.
+echo "\$ update-lint STICK --key NorvoCal.pub"
+status=0
+"$lint" "$stick" --key "$root/home/Brimwood/bin/NorvoCal.pub" || status=$?
+echo "-- update-lint exit status: $status"
+if [ "$status" -gt 1 ]; then
+    echo "demo: the stick checker found errors in the example package" >&2
+    exit 1
+fi
 
 run "A signed update from firmware 1.0 to 2.0" -s -t "2026-06-01 12:00:00"
 echo "-- the display showed, in order:"

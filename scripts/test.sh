@@ -26,6 +26,12 @@ command -v setpriv >/dev/null || need+=(util-linux)
 [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 command -v make >/dev/null || need+=(make)
 [ "$mode" != native ] || command -v strace >/dev/null || need+=(strace)
+# Stick images for update-pack and update-lint --image and their tests: the
+# partitioning, FAT formatting and FAT file tools (the first two live in
+# /usr/sbin, often not on an ordinary user's PATH).
+command -v mcopy >/dev/null || need+=(mtools)
+PATH=$PATH:/usr/sbin:/sbin command -v mkfs.vfat >/dev/null || need+=(dosfstools)
+PATH=$PATH:/usr/sbin:/sbin command -v sfdisk >/dev/null || need+=(fdisk)
 if [ "$mode" = armhf ]; then
     triplet=arm-linux-gnueabihf
     command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)

@@ -54,6 +54,19 @@ ssize_t ReadSome(int fd, unsigned char* buf, std::size_t size) {
     return n;
 }
 
+// Finishes the digest of `ctx` into `out` as 64 lowercase hexadecimal digits.
+bool FinishHex(EVP_MD_CTX* ctx, char* out) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(ctx, digest, &size) != 1 || size != 32) {
+        return false;
+    }
+    for (unsigned int i = 0; i < size; ++i) {
+        std::snprintf(out + 2 * i, 3, "%02x", digest[i]);
+    }
+    return true;
+}
+
 }  // namespace
 
 int SHA256Hash(const char* path, char* out) {
@@ -81,15 +94,19 @@ int SHA256Hash(const char* path, char* out) {
             return 0;
         }
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1 || size != 32) {
+    return FinishHex(ctx.get(), out) ? 1 : 0;
+}
+
+int SHA256HashBytes(const unsigned char* data, std::size_t length, char* out) {
+    if (data == nullptr && length > 0) {
         return 0;
     }
-    for (unsigned int i = 0; i < size; ++i) {
-        std::snprintf(out + 2 * i, 3, "%02x", digest[i]);
+    MdCtx ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(ctx.get(), data, length) != 1) {
+        return 0;
     }
-    return 1;
+    return FinishHex(ctx.get(), out) ? 1 : 0;
 }
 
 int ReadBytesFromFile(const char* path, unsigned char** data, unsigned int* length) {

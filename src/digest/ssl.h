@@ -4,12 +4,17 @@
 
 #include <openssl/evp.h>
 
+#include <cstddef>
+
 namespace upd {
 
 // Writes the SHA-256 digest of the file at `path` into `out` (65 bytes at least)
 // as 64 lowercase hexadecimal digits and a NUL. 0 when the file cannot be opened
 // or a read fails part way; `out` is then untouched.
 int SHA256Hash(const char* path, char* out);
+
+// The same for `length` bytes held in memory; 0 only when OpenSSL fails.
+int SHA256HashBytes(const unsigned char* data, std::size_t length, char* out);
 
 // Reads the whole file at `path` into a malloc'd buffer (not NUL-terminated)
 // that the caller frees. 1 with *data and *length set; 0 with neither touched

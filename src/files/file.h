@@ -4,6 +4,7 @@
 // files read as lists of lines, and the digest of a file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -102,6 +103,10 @@ struct LineList2 {
     LineList2* next;
 };
 
+// Lines of up to 511 characters (the line reader's buffer); a longer one ends
+// the reading of a file.
+constexpr int kLineListLineSize = 512;
+
 // Reads the whole file at `path` into *list (null for an empty file), lines
 // in file order with tabs expanded and trailing blanks removed. A line longer
 // than 511 characters ends the reading there; the lines before it are kept.
@@ -111,6 +116,11 @@ int ReadFile(const char* path, LineList** list);
 
 // As ReadFile, every line cut into its key part and the remainder.
 int ReadFile2(const char* path, LineList2** list);
+
+// As ReadFile2, from `length` bytes held in memory: the lines that reading a
+// file of exactly those bytes would give. 0 when memory runs out, *list then
+// untouched.
+int ReadMemory2(const unsigned char* data, std::size_t length, LineList2** list);
 
 // Release a list with all its strings and set *list to null; null is ignored.
 void FreeFile(LineList** list);

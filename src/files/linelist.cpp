@@ -1,5 +1,6 @@
 // Whole text files read into lists of lines, kept whole or cut after their
 // first word so that the key can be compared and the line written back as it was.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,8 +12,7 @@ namespace upd {
 
 namespace {
 
-// Lines of up to 511 characters; a longer one ends the reading.
-constexpr int kLineSize = 512;
+constexpr int kLineSize = kLineListLineSize;
 
 // The key part of a line ends at the first space, tab or '(' after its first word.
 constexpr char kKeyDelimiters[] = " \t(";
@@ -62,10 +62,34 @@ LineList2* MakeNode(const char* line, LineList2*) {
     return node;
 }
 
+// Reads every line of `stream` into a new list of Node at *head; false when
+// a read fails or memory runs out (what was read so far is then still in
+// *head for the caller to release).
+template <typename Node>
+bool ReadLines(FILE* stream, Node** head) {
+    Node* tail = nullptr;
+    char line[kLineSize];
+    for (;;) {
+        int skipped = 0;
+        const int got = nextline(stream, line, kLineSize, 0, &skipped);
+        if (got < 0) {
+            // A read error is not the end of the file: the lines after it would
+            // be lost without a word (a stick pulled while it is read).
+            return got != -3;
+        }
+        Node* node = MakeNode(line, static_cast<Node*>(nullptr));
+        if (node == nullptr) {
+            return false;
+        }
+        (*head == nullptr ? *head : tail->next) = node;
+        tail = node;
+    }
+}
+
 // Reads every line of `path` into a list of Node; the list is handed to *list
 // only when the whole read succeeded, and released otherwise.
 template <typename Node>
-int ReadLines(const char* path, Node** list) {
+int ReadFileLines(const char* path, Node** list) {
     if (path == nullptr || list == nullptr) {
         return 0;
     }
@@ -74,26 +98,7 @@ int ReadLines(const char* path, Node** list) {
         return 0;
     }
     Node* head = nullptr;
-    Node* tail = nullptr;
-    char line[kLineSize];
-    bool ok = true;
-    for (;;) {
-        int skipped = 0;
-        const int got = nextline(stream, line, kLineSize, 0, &skipped);
-        if (got < 0) {
-            // A read error is not the end of the file: the lines after it would
-            // be lost without a word (a stick pulled while it is read).
-            ok = got != -3;
-            break;
-        }
-        Node* node = MakeNode(line, static_cast<Node*>(nullptr));
-        if (node == nullptr) {
-            ok = false;
-            break;
-        }
-        (head == nullptr ? head : tail->next) = node;
-        tail = node;
-    }
+    const bool ok = ReadLines(stream, &head);
     if (std::fclose(stream) != 0 || !ok) {
         FreeLines(head);
         return 0;
@@ -105,11 +110,35 @@ int ReadLines(const char* path, Node** list) {
 }  // namespace
 
 int ReadFile(const char* path, LineList** list) {
-    return ReadLines(path, list);
+    return ReadFileLines(path, list);
 }
 
 int ReadFile2(const char* path, LineList2** list) {
-    return ReadLines(path, list);
+    return ReadFileLines(path, list);
+}
+
+int ReadMemory2(const unsigned char* data, std::size_t length, LineList2** list) {
+    if (list == nullptr || (data == nullptr && length > 0)) {
+        return 0;
+    }
+    if (length == 0) {
+        *list = nullptr;
+        return 1;
+    }
+    // A stream opened for reading only never writes to the buffer.
+    FILE* stream = ::fmemopen(const_cast<unsigned char*>(data), length, "r");
+    if (stream == nullptr) {
+        return 0;
+    }
+    LineList2* head = nullptr;
+    const bool ok = ReadLines(stream, &head);
+    std::fclose(stream);
+    if (!ok) {
+        FreeLines(head);
+        return 0;
+    }
+    *list = head;
+    return 1;
 }
 
 void FreeFile(LineList** list) {

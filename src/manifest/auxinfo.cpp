@@ -18,8 +18,7 @@ AuxSection* aux_Section = nullptr;
 
 namespace {
 
-// A manifest line holds at most 255 characters; names and values fit the same size.
-constexpr int kLineSize = 256;
+constexpr int kLineSize = kManifestLineSize;
 
 void FreePairs(AuxPair* pair) {
     while (pair != nullptr) {

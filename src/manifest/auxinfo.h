@@ -21,6 +21,10 @@ struct AuxSection {
     AuxSection* next;
 };
 
+// A manifest line holds at most 255 characters (the line reader's buffer);
+// names and values fit the same size.
+constexpr int kManifestLineSize = 256;
+
 // Head of the store, sections in file order; null when the store is empty.
 extern AuxSection* aux_Section;
 

@@ -4,6 +4,7 @@
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
@@ -11,7 +12,7 @@ namespace {
 
 constexpr int kDirSize = 516;
 // Values are refused from this length on, though the buffers are larger.
-constexpr int kDirLimit = 514;
+constexpr int kDirLimit = kBackupDirLimit;
 constexpr mode_t kDirMode = 0755;
 
 }  // namespace

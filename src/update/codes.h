@@ -44,6 +44,7 @@ constexpr int kErrFlashNoDevice = 634;
 constexpr int kErrFlashNoEraseCommand = 635;
 constexpr int kErrFlashValueTooLong = 636;
 constexpr int kErrFlashNoOffset = 637;
+constexpr int kErrFlashWriteFailed = 638;
 constexpr int kErrFlashNoWriteCommand = 639;
 constexpr int kErrMspCommand1TooLong = 646;
 constexpr int kErrMspCommand2TooLong = 647;
@@ -57,6 +58,8 @@ constexpr int kErrTransferBackupDest = 654;
 constexpr int kErrTransferInstall = 655;
 constexpr int kErrRemoveValueTooLong = 656;
 constexpr int kErrRemoveFailed = 657;
+// TransferFile: the interim copy. FlashUpdate with SHA256Hash: the copy of
+// the data file on the instrument.
 constexpr int kErrTransferCopy = 658;
 constexpr int kNoticeOlder = 659;
 constexpr int kNoticeSame = 660;
@@ -67,7 +70,13 @@ constexpr int kErrMspJtagTooLong = 666;
 constexpr int kErrMspJtagFailed = 667;
 constexpr int kErrSignature = 668;
 constexpr int kErrDeviceArgTooLong = 669;
+// TransferFile: the interim copy. ConfigUpdate and FlashUpdate with
+// SHA256Hash: the package file as read, and the data file's copy.
 constexpr int kErrTransferSha256 = 670;
+
+// The names under which the operations other than TransferFile use its codes.
+constexpr int kErrCopyToInstrument = kErrTransferCopy;
+constexpr int kErrSha256Differs = kErrTransferSha256;
 
 struct ErrorCodeInfo {
     int code;
@@ -113,6 +122,7 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{635, "FlashUpdate: key EraseCommand absent"},
     ErrorCodeInfo{636, "FlashUpdate: a value too long"},
     ErrorCodeInfo{637, "FlashUpdate: key Offset absent"},
+    ErrorCodeInfo{638, "FlashUpdate with SHA256Hash: the write command did not exit 0"},
     ErrorCodeInfo{639, "FlashUpdate: key WriteCommand absent"},
     ErrorCodeInfo{646, "MSP430Update: Command1 too long"},
     ErrorCodeInfo{647, "MSP430Update: Command2 too long"},
@@ -126,7 +136,9 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{655, "TransferFile: moving the interim copy to the destination failed"},
     ErrorCodeInfo{656, "RemoveFiles: a file key's value too long"},
     ErrorCodeInfo{657, "RemoveFiles: a listed file cannot be removed"},
-    ErrorCodeInfo{658, "TransferFile: copying the source to the interim file failed"},
+    ErrorCodeInfo{658,
+                  "TransferFile: copying the source to the interim file failed; FlashUpdate with "
+                  "SHA256Hash: copying the data file onto the instrument failed"},
     ErrorCodeInfo{659, "notice: a file was older than the installed firmware"},
     ErrorCodeInfo{660, "notice: a file was as old as the installed firmware"},
     ErrorCodeInfo{661, "umount of /mnt failed"},
@@ -136,7 +148,9 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{667, "MSP430Update: CommandJTAG failed"},
     ErrorCodeInfo{668, "manifest signature check failed"},
     ErrorCodeInfo{669, "argument after -d longer than 63 characters"},
-    ErrorCodeInfo{670, "TransferFile: SHA-256 digest differs or cannot be computed"},
+    ErrorCodeInfo{670,
+                  "TransferFile, and ConfigUpdate or FlashUpdate with SHA256Hash: SHA-256 digest "
+                  "differs or cannot be computed"},
 };
 
 }  // namespace upd

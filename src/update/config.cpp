@@ -7,20 +7,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "digest/ssl.h"
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 #include "util/str.h"
 
 namespace upd {
 namespace {
 
-constexpr int kNameSize = 256;
+constexpr int kNameSize = kConfigNameSize;
 constexpr int kPathSize = 516;
+constexpr int kDigestSize = kConfigDigestSize;
 // Mode of a newly created file; the process's umask applies as for fopen.
 constexpr mode_t kNewFileMode = 0666;
 
@@ -37,6 +41,41 @@ class Lines {
 
   private:
     LineList2* head_ = nullptr;
+};
+
+// The package file's bytes, read once when the section names their SHA-256,
+// so that the lines merged are the bytes that were checked, whatever the
+// stick answers to a later read.
+class PackageBytes {
+  public:
+    // Reads the whole file; false when it cannot be read.
+    bool Read(const char* path) {
+        unsigned char* data = nullptr;
+        if (!ReadBytesFromFile(path, &data, &length_)) {
+            return false;
+        }
+        data_.reset(data);
+        return true;
+    }
+
+    // Whether the bytes read have the SHA-256 `expected`, as lowercase text.
+    bool HaveSha256(const char* expected) const {
+        char digest[kDigestSize] = {};
+        return SHA256HashBytes(data_.get(), length_, digest) && std::strcmp(digest, expected) == 0;
+    }
+
+    // The package's lines: from the bytes read, or from the file at `path`
+    // when the section names no digest and nothing was read.
+    bool ReadLines(const char* path, LineList2** list) const {
+        return data_ ? ReadMemory2(data_.get(), length_, list) != 0 : ReadFile2(path, list) != 0;
+    }
+
+  private:
+    struct FreeBytes {
+        void operator()(unsigned char* p) const { std::free(p); }
+    };
+    std::unique_ptr<unsigned char, FreeBytes> data_;
+    unsigned int length_ = 0;
 };
 
 // The keyword of a line: its key part without leading blanks.
@@ -152,6 +191,12 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
             return Fail(info, kErrConfigValueTooLong);
         }
     }
+    // Optional: the SHA-256 of the package file, which is then verified.
+    char sha256[kDigestSize] = {};
+    bool hasSha256 = false;
+    if (!GetAuxInfo(section, "SHA256Hash", sha256, kDigestSize, &hasSha256)) {
+        return Fail(info, kErrConfigValueTooLong);
+    }
     for (const Key& k : keys) {
         if (!k.found) {
             return Fail(info, k.absentCode);
@@ -179,6 +224,17 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     if (!exists(destPath)) {
         return Fail(info, kErrConfigDestMissing);
     }
+    // A package file that is to be verified is read and checked before
+    // anything on the instrument changes.
+    PackageBytes verified;
+    if (hasSha256) {
+        if (!verified.Read(srcPath)) {
+            return Fail(info, kErrConfigReadSrc);
+        }
+        if (!verified.HaveSha256(sha256)) {
+            return Fail(info, kErrSha256Differs);
+        }
+    }
     // An old backup goes before the versions are known, even when nothing is
     // merged afterwards.
     if (exists(backupPath) && !RemoveFile(backupPath)) {
@@ -189,7 +245,7 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     Lines installed;
     double packageVersion = 0.0;
     double installedVersion = 0.0;
-    if (!ReadFile2(srcPath, package.out())) {
+    if (!verified.ReadLines(srcPath, package.out())) {
         return Fail(info, kErrConfigReadSrc);
     }
     if (!GetVersion(package.head(), &packageVersion)) {

@@ -1,24 +1,97 @@
 // FlashUpdate: writes a data file to a flash device with the section's command.
-#include <cstdio>
+// A section that names the data file's SHA-256 has it copied onto the
+// instrument and verified there first, and the command writes that copy.
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "digest/ssl.h"
+#include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
 
 constexpr int kCommandLineSize = 1024;
+constexpr int kDigestSize = kFlashDigestSize;
+constexpr mode_t kDirectoryMode = 0755;
+
+// Name pattern of the verified copies. Every copy gets a fresh name, so no
+// two sections share one, and a copy left behind by an interrupted run is
+// never taken for the data of a later one.
+constexpr char kCopyPattern[] = "/flash-XXXXXX";
+
+// A verified copy of the data file on the instrument, removed with the object.
+class VerifiedCopy {
+  public:
+    VerifiedCopy() = default;
+    ~VerifiedCopy() {
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+        }
+    }
+    VerifiedCopy(const VerifiedCopy&) = delete;
+    VerifiedCopy& operator=(const VerifiedCopy&) = delete;
+
+    // Copies `source` to a new file in the download directory (created if
+    // missing) and syncs the copy to disk; false when any step fails.
+    bool Make(const char* source) {
+        if (!exists(kDownloadDir) && ::mkdir(kDownloadDir, kDirectoryMode) != 0) {
+            return false;
+        }
+        std::string path = std::string(kDownloadDir) + kCopyPattern;
+        const int fd = ::mkstemp(path.data());
+        if (fd < 0) {
+            return false;
+        }
+        path_ = path;
+        // The copy is written through a descriptor of its own; this one
+        // makes sure the bytes are on disk before they are checked and used.
+        const bool ok = CopyFile(source, path_.c_str()) && ::fsync(fd) == 0;
+        return ::close(fd) == 0 && ok;
+    }
+
+    // Whether the copy has the SHA-256 `expected`, as lowercase text.
+    bool HasSha256(const char* expected) const {
+        char digest[kDigestSize] = {};
+        return SHA256Hash(path_.c_str(), digest) && std::strcmp(digest, expected) == 0;
+    }
+
+    const char* path() const { return path_.c_str(); }
+
+  private:
+    std::string path_;
+};
+
+int Fail(UpdateInfo* info, int code) {
+    info->errorCode = code;
+    return 0;
+}
+
+// Runs "WriteCommand DataPath Device" and returns the shell's status.
+int Write(const char* writeCommand, const char* dataPath, const char* device) {
+    char command[kCommandLineSize] = {};
+    std::snprintf(command, sizeof command, "%s %s %s", writeCommand, dataPath, device);
+    return platform::Current().System(command);
+}
 
 }  // namespace
 
 int FlashUpdate(const char* section, UpdateInfo* info) {
-    char device[64] = {};
-    char offset[32] = {};
-    char eraseCommand[128] = {};
-    char writeCommand[128] = {};
-    char dataPath[514] = {};
+    char device[kFlashDeviceSize] = {};
+    char offset[kFlashOffsetSize] = {};
+    char eraseCommand[kFlashCommandSize] = {};
+    char writeCommand[kFlashCommandSize] = {};
+    char dataPath[kFlashDataPathSize] = {};
+    char sha256[kDigestSize] = {};
+    bool hasSha256 = false;
     struct Key {
         const char* name;
         char* value;
@@ -36,20 +109,38 @@ int FlashUpdate(const char* section, UpdateInfo* info) {
     };
     for (Key& k : keys) {
         if (!GetAuxInfo(section, k.name, k.value, k.size, &k.found)) {
-            info->errorCode = kErrFlashValueTooLong;
-            return 0;
+            return Fail(info, kErrFlashValueTooLong);
         }
+    }
+    // Optional: the data file's SHA-256, which is then verified.
+    if (!GetAuxInfo(section, "SHA256Hash", sha256, sizeof sha256, &hasSha256)) {
+        return Fail(info, kErrFlashValueTooLong);
     }
     for (const Key& k : keys) {
         if (!k.found) {
-            info->errorCode = k.absentCode;
-            return 0;
+            return Fail(info, k.absentCode);
         }
     }
     // Offset and EraseCommand must be named but take no part in the command.
-    char command[kCommandLineSize] = {};
-    std::snprintf(command, sizeof command, "%s %s %s", writeCommand, dataPath, device);
-    platform::Current().System(command);
+    if (!hasSha256) {
+        // Without a digest the status is ignored: packages may rely on that.
+        Write(writeCommand, dataPath, device);
+        info->errorCode = 0;
+        return 1;
+    }
+
+    // The command is given the verified copy, so the stick cannot hand it
+    // other bytes than those checked; the copy goes once it has run.
+    VerifiedCopy copy;
+    if (!copy.Make(dataPath)) {
+        return Fail(info, kErrCopyToInstrument);
+    }
+    if (!copy.HasSha256(sha256)) {
+        return Fail(info, kErrSha256Differs);
+    }
+    if (Write(writeCommand, copy.path(), device) != 0) {
+        return Fail(info, kErrFlashWriteFailed);
+    }
     info->errorCode = 0;
     return 1;
 }

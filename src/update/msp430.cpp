@@ -5,12 +5,13 @@
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
 
-constexpr int kCommandSize = 128;
+constexpr int kCommandSize = kMspCommandSize;
 
 // A command succeeded only when its shell ran and exited normally with status
 // 0; a command killed by a signal did not program anything.

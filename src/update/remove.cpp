@@ -4,12 +4,13 @@
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
 
-constexpr int kPathSize = 514;
+constexpr int kPathSize = kRemovePathSize;
 
 }  // namespace
 

@@ -13,15 +13,11 @@
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
-
-constexpr const char* kManifestPath = "/mnt/firmware/AuxInfo.txt";
-constexpr const char* kSignaturePath = "/mnt/firmware/AuxInfo.txt.sha256";
-constexpr const char* kPublicKeyPath = "/home/Brimwood/bin/NorvoCal.pub";
-constexpr int kOperationSize = 64;
 
 // A heap buffer from ReadBytesFromFile, released with free.
 struct FreeBytes {

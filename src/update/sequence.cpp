@@ -8,12 +8,11 @@
 
 #include "manifest/auxinfo.h"
 #include "manifest/nv.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
-
-constexpr int kListValueSize = 512;
 
 // Owns one split list value.
 class Items {

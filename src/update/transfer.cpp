@@ -13,15 +13,16 @@
 #include "manifest/auxinfo.h"
 #include "time/date.h"
 #include "update/codes.h"
+#include "update/limits.h"
 #include "update/update.h"
 
 namespace upd {
 namespace {
 
-constexpr int kNameSize = 256;
-constexpr int kStampValueSize = 32;
-constexpr int kDigestSize = 512;
-constexpr int kSwitchSize = 16;
+constexpr int kNameSize = kTransferNameSize;
+constexpr int kStampValueSize = kTransferStampSize;
+constexpr int kDigestSize = kTransferDigestSize;
+constexpr int kSwitchSize = kTransferSwitchSize;
 constexpr int kPathSize = 516;
 constexpr mode_t kInstalledMode = 0755;
 

@@ -59,6 +59,11 @@ inline constexpr char kSplashPlatform[] =
 inline constexpr char kMainApplication[] = "/home/Brimwood/bin/brimwood";
 inline constexpr char kMainApplicationBackup[] = "/home/Brimwood/bin/brimwood.bak";
 inline constexpr char kRebootCommand[] = "/sbin/reboot";
+// The manifest on the mounted stick, its raw signature, and the public key
+// that checks the signature.
+inline constexpr char kManifestPath[] = "/mnt/firmware/AuxInfo.txt";
+inline constexpr char kSignaturePath[] = "/mnt/firmware/AuxInfo.txt.sha256";
+inline constexpr char kPublicKeyPath[] = "/home/Brimwood/bin/NorvoCal.pub";
 
 // Display messages are composed in buffers of this size.
 constexpr std::size_t kMessageSize = 120;
@@ -137,6 +142,8 @@ int TransferFile(const char* section, UpdateInfo* info);
 
 // Merges the package's configuration file of a newer version with the
 // installed one, keeping the installed values; the old file becomes the backup.
+// With SHA256Hash, the package file is read once and verified before anything
+// changes, and the merge uses the bytes verified.
 int ConfigUpdate(const char* section, UpdateInfo* info);
 
 // Creates the section's missing backup directories DestDir, DestDir1, DestDir2.
@@ -146,7 +153,10 @@ int BackupFiles(const char* section, UpdateInfo* info);
 // Command1, or Command2 as its fallback.
 int MSP430Update(const char* section, UpdateInfo* info);
 
-// Runs "WriteCommand DataPath1 Device"; its status is ignored.
+// Runs "WriteCommand DataPath1 Device"; its status is ignored. With
+// SHA256Hash, DataPath1 is copied into the download directory and verified
+// first, the command is given the copy and must exit 0, and the copy is
+// removed afterwards.
 int FlashUpdate(const char* section, UpdateInfo* info);
 
 // Removes the files named by file1, file2, ... up to the first missing number.

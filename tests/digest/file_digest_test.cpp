@@ -79,6 +79,10 @@ TEST(FileDigest, Sha256MatchesFips180Vectors) {
         char sha[65];
         ASSERT_EQ(SHA256Hash(path.c_str(), sha), 1);
         EXPECT_STREQ(sha, c.digest) << "message of " << c.message.size() << " bytes";
+        char fromMemory[65];
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.message.data());
+        ASSERT_EQ(SHA256HashBytes(bytes, c.message.size(), fromMemory), 1);
+        EXPECT_STREQ(fromMemory, c.digest) << "message of " << c.message.size() << " bytes";
     }
 }
 

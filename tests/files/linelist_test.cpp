@@ -66,18 +66,27 @@ TEST_F(LineListTest, CutsEveryLineAfterItsFirstWord) {
         {"tab becomes a space cut", "Key\tv\n", {"Key|     v"}},
         {"three lines, blank middle", "V1\n\nA b\n", {"V1|", "|", "A| b"}},
         {"empty file", "", {}},
+        {"no final line feed", "V1\nA b", {"V1|", "A| b"}},
+        {"line of 600 ends the reading", "V1\n" + std::string(600, 'x') + "\nA b\n", {"V1|"}},
+    };
+    auto cut = [](LineList2* list) {
+        Lines got;
+        for (const LineList2* p = list; p != nullptr; p = p->next) {
+            got.push_back(std::string(p->first) + "|" + p->rest);
+        }
+        FreeFile2(&list);
+        return got;
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LineList2* list = nullptr;
         ASSERT_EQ(ReadFile2(Write(c.content).c_str(), &list), 1);
-        Lines got;
-        for (const LineList2* p = list; p != nullptr; p = p->next) {
-            got.push_back(std::string(p->first) + "|" + p->rest);
-        }
-        EXPECT_EQ(got, c.want);
-        FreeFile2(&list);
-        EXPECT_EQ(list, nullptr);
+        EXPECT_EQ(cut(list), c.want);
+        // Bytes held in memory read as a file of those bytes does.
+        LineList2* fromMemory = reinterpret_cast<LineList2*>(this);  // must be replaced
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.content.data());
+        ASSERT_EQ(ReadMemory2(bytes, c.content.size(), &fromMemory), 1);
+        EXPECT_EQ(cut(fromMemory), c.want);
     }
 }
 

@@ -25,8 +25,8 @@ const std::map<int, std::string> kNeverReported = {
      "a failed umount only stores its code: it happens after the report of another code, or at "
      "the end of a completed run, whose status ignores it"},
     {kErrConfigValueTooLong,
-     "the six ConfigUpdate values have 256-byte buffers, and a manifest value holds at most 254 "
-     "characters (a manifest line holds at most 255)"},
+     "the six ConfigUpdate paths have 256-byte buffers and its SHA256Hash a 512-byte one, and a "
+     "manifest value holds at most 254 characters (a manifest line holds at most 255)"},
     {kErrRemoveValueTooLong,
      "the file keys of RemoveFiles have 514-byte buffers, beyond the longest manifest value"},
 };

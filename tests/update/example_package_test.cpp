@@ -1,7 +1,10 @@
-// The example update package of examples/update-package, built and signed as
-// the demo does, installs over firmware 1.0 on the simulated instrument.
+// The example update package of examples/update-package, built by update-pack
+// and signed as the demo does, installs over firmware 1.0 on the simulated
+// instrument.
 #include <filesystem>
+#include <sstream>
 
+#include "pack/pack.h"
 #include "sim_package.h"
 
 namespace upd::testing {
@@ -9,12 +12,19 @@ namespace {
 
 const std::string kSource = std::string(UPD_SOURCE_DIR) + "/examples/update-package/";
 
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
-        text.replace(at, from.size(), to);
-        at += to.size();
+// Packs the example into a folder and puts everything it wrote on the stick.
+void PackOnto(const SimInstrument& sim) {
+    TempDir dir;
+    std::ostringstream log;
+    ASSERT_EQ(pack::Pack({kSource + "AuxInfo.txt.in", dir / "stick", "", ""}, log),
+              pack::Outcome::kWritten)
+        << log.str();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "stick")) {
+        if (entry.is_regular_file()) {
+            const auto relative = entry.path().lexically_relative(dir / "stick");
+            sim.WriteStick(relative.string(), ReadAll(entry.path().string()));
+        }
     }
-    return text;
 }
 
 TEST(ExamplePackageTest, InstallsOverFirmware1) {
@@ -24,15 +34,11 @@ TEST(ExamplePackageTest, InstallsOverFirmware1) {
               "V1.0\nLanguage German\nBrightness 40\nBacklight(timeout) 120\n");
     sim.WriteScript("/home/Brimwood/bin/msp430-tool",
                     "echo \"$*\" >> /.test/commands\ncase \"$*\" in *--fast*) exit 1;; esac\n");
+    // The flash writer records its device and the bytes of the file it was given.
+    sim.WriteScript("/home/Brimwood/bin/flash-tool",
+                    "echo \"$1 $3\" >> /.test/flash\ncat \"$2\" >> /.test/flash\n");
 
-    std::string manifest = ReadAll(kSource + "AuxInfo.txt.in");
-    for (const char* file : {"brimwood", "bwhelp.txt", "brimwood.conf", "msp430.txt"}) {
-        const std::string content = ReadAll(kSource + file);
-        sim.WriteStick(std::string("firmware/") + file, content);
-        manifest = Replace(manifest, std::string("@MD5:") + file + "@", Md5Hex(content));
-        manifest = Replace(manifest, std::string("@SHA256:") + file + "@", Sha256Hex(content));
-    }
-    sim.WriteManifest(manifest);
+    PackOnto(sim);
     SignManifest(sim);
 
     SimRun run = sim.Run({"-s", "-t", "2026-06-01 12:00:00"});
@@ -47,6 +53,8 @@ TEST(ExamplePackageTest, InstallsOverFirmware1) {
     EXPECT_EQ(StandInRuns(sim),
               (std::vector<std::string>{"--probe", "--program --fast /mnt/firmware/msp430.txt",
                                         "--program /mnt/firmware/msp430.txt"}));
+    EXPECT_EQ(sim.Read("/.test/flash"), "--write /dev/mtd3\n" + ReadAll(kSource + "bootlogo.img"));
+    EXPECT_TRUE(std::filesystem::is_empty(sim.Host(SimInstrument::kDownloadDir)));
     EXPECT_EQ(sim.Reboots(), 1);
 
     // Installed once, the same package run again changes nothing: the main

@@ -132,5 +132,26 @@ TEST_F(SequenceTest, OverlongValuesOfOperations) {
     }
 }
 
+// The optional SHA256Hash of ConfigUpdate and FlashUpdate has a 512-byte
+// buffer: a value that does not fit is refused with the operation's code
+// before any key is found missing; one that fits is not.
+TEST_F(SequenceTest, OverlongDigestOfConfigAndFlash) {
+    struct Case {
+        int (*operation)(const char*, UpdateInfo*);
+        int tooLong;
+        int firstAbsent;
+    };
+    for (const Case& c : {Case{ConfigUpdate, 624, 618}, Case{FlashUpdate, 636, 634}}) {
+        for (int length : {511, 512}) {
+            SCOPED_TRACE(length);
+            FreeAuxInfo();
+            Load(ManifestText().Section("S", {{"Operation", "x"}}));
+            Inject("S", "SHA256Hash", std::string(length, 'a'));
+            EXPECT_EQ(c.operation("S", &info), 0);
+            EXPECT_EQ(info.errorCode, length == 512 ? c.tooLong : c.firstAbsent);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace upd::testing

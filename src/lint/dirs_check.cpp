@@ -1,0 +1,105 @@
+// The checks of the sections that make and remove paths: BackupFiles and
+// RemoveFiles.
+#include <cstdio>
+
+#include "lint/checker.h"
+#include "update/codes.h"
+#include "update/limits.h"
+
+namespace upd::lint {
+
+namespace {
+
+using State = Paths::State;
+
+}  // namespace
+
+bool CheckBackupFiles(Checker& c, const std::string& s) {
+    struct Key {
+        const char* name;
+        int tooLongCode;
+        bool created;  // a directory to create, or a source only read
+        Value value;
+    };
+    Key keys[] = {
+        {"DestDir", kErrTransferNoSrcDir, true, {}},   {"SrcDir1", kErrTransferNoSrcDir, false, {}},
+        {"DestDir1", kErrTransferNoDestDir, true, {}}, {"SrcDir2", kErrTransferNoSrcDir, false, {}},
+        {"DestDir2", kErrTransferNoDestDir, true, {}},
+    };
+    for (Key& k : keys) {
+        k.value = c.Read(s, k.name, kBackupDirLimit);
+        if (!k.value.fits) {
+            c.Error(s, k.value.line, k.tooLongCode,
+                    std::string(k.name) + " is longer than the instrument's " +
+                        std::to_string(kBackupDirLimit - 1) + " characters");
+            return false;
+        }
+    }
+    Paths& paths = c.paths();
+    for (const Key& k : keys) {
+        if (!k.created || !k.value.found || paths.Look(k.value.text) != State::kMissing) {
+            continue;
+        }
+        const State parent = paths.Look(Parent(k.value.text));
+        if (parent == State::kMissing || parent == State::kFile) {
+            c.Error(
+                s, k.value.line, kErrMakeDirectory,
+                Quote(k.value.text) + " cannot be created: its parent directory does not exist");
+            return false;
+        }
+        paths.MakeDirectory(k.value.text);
+    }
+    // An unknown directory (no instrument tree) is taken as made by the run.
+    for (const Key& k : keys) {
+        if (k.created && k.value.found && paths.Look(k.value.text) == State::kUnknown) {
+            paths.MakeDirectory(k.value.text);
+        }
+    }
+    return true;
+}
+
+bool CheckRemoveFiles(Checker& c, const std::string& s) {
+    Value failed;  // the first listed directory, which cannot be removed
+    std::string failedKey;
+    int n = 1;
+    for (;; ++n) {
+        const std::string key = "file" + std::to_string(n);
+        const Value v = c.Read(s, key.c_str(), kRemovePathSize);
+        if (!v.fits) {
+            c.Error(s, v.line, kErrRemoveValueTooLong,
+                    key + " is longer than the instrument's " +
+                        std::to_string(kRemovePathSize - 1) + " characters");
+            return false;
+        }
+        if (!v.found) {
+            break;
+        }
+        const State state = c.paths().Look(v.text);
+        if (state == State::kDirectory && !failed.found) {
+            failed = v;
+            failedKey = key;
+        } else if (state == State::kFile) {
+            c.paths().Remove(v.text);
+        }
+    }
+    // Keys numbered past the first gap are never read.
+    if (const SectionLines* section = c.lines().Find(s)) {
+        for (const KeyLine& k : section->keys) {
+            if (FileNumber(k.name) > n) {
+                c.Warn(s, k.line,
+                       k.name + " is never read: the list ends at the first missing number (file" +
+                           std::to_string(n) + ")");
+            }
+        }
+    }
+    if (failed.found) {
+        c.Error(s, failed.line, kErrRemoveFailed,
+                failedKey + " " + Quote(failed.text) +
+                    " is a directory, which the instrument cannot remove (it reports so after the "
+                    "whole list)");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace upd::lint

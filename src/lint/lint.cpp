@@ -1,0 +1,419 @@
+// Checks an update stick: the updater's run from the load of the manifest to
+// its last section, predicted from the stick (and from an instrument's file
+// tree when one is given) with the updater's own manifest store, run-list
+// expansion, digests, signature check and value buffers.
+#include "lint/lint.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+#include "digest/ssl.h"
+#include "lint/checker.h"
+#include "manifest/auxinfo.h"
+#include "manifest/nv.h"
+#include "update/codes.h"
+#include "update/limits.h"
+#include "update/update.h"
+
+namespace upd::lint {
+
+namespace {
+
+constexpr char kManifestFile[] = "/firmware/AuxInfo.txt";
+constexpr char kSignatureFile[] = "/firmware/AuxInfo.txt.sha256";
+constexpr char kListSection[] = "SectionList";
+constexpr char kSequence[] = "Sequence";
+
+// Keeps a caller's manifest store aside while the stick's manifest is loaded
+// into the process-wide store, and puts it back afterwards.
+class StoreAside {
+  public:
+    StoreAside() : saved_(aux_Section) { aux_Section = nullptr; }
+    ~StoreAside() {
+        FreeAuxInfo();
+        aux_Section = saved_;
+    }
+    StoreAside(const StoreAside&) = delete;
+    StoreAside& operator=(const StoreAside&) = delete;
+
+  private:
+    AuxSection* saved_;
+};
+
+struct FreeBytes {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<unsigned char, FreeBytes>;
+
+struct FreeKey {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
+struct RunList {
+    Section* head = nullptr;
+    ~RunList() { FreeSectionList(&head); }
+};
+
+// Standard output closed for the length of a call that reports on it.
+class QuietStdout {
+  public:
+    QuietStdout() {
+        std::fflush(stdout);
+        saved_ = ::dup(STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::close(null);
+        }
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            ::dup2(saved_, STDOUT_FILENO);
+            ::close(saved_);
+        }
+    }
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+
+  private:
+    int saved_;
+};
+
+// With -s the updater reads the manifest's bytes once and parses them from memory.
+bool ParseBytes(unsigned char* bytes, unsigned int length) {
+    static char empty[1];
+    FILE* stream = length > 0 ? ::fmemopen(bytes, length, "r") : ::fmemopen(empty, 0, "r");
+    if (stream == nullptr) {
+        return false;
+    }
+    const int loaded = ReadAuxInfoStream(stream);
+    std::fclose(stream);
+    return loaded != 0;
+}
+
+bool LoadManifest(Checker& c, const std::string& path, Bytes* bytes, unsigned int* length) {
+    bool loaded = false;
+    if (c.Signed()) {
+        unsigned char* data = nullptr;
+        if (ReadBytesFromFile(path.c_str(), &data, length)) {
+            bytes->reset(data);
+            loaded = ParseBytes(bytes->get(), *length);
+        }
+    } else {
+        loaded = ReadAuxInfo(path.c_str()) != 0;
+    }
+    if (loaded) {
+        return true;
+    }
+    const ManifestLines& lines = c.lines();
+    if (!lines.opened) {
+        c.Error("", 0, kErrManifestUnreadable, "the stick has no readable firmware/AuxInfo.txt");
+    } else if (lines.tooLongLine != 0) {
+        c.Error("", lines.tooLongLine, kErrManifestUnreadable,
+                "the line holds more than " + std::to_string(kManifestLineSize - 1) +
+                    " characters: the instrument cannot load the manifest");
+    } else if (lines.pairBeforeSection != 0) {
+        c.Error("", lines.pairBeforeSection, kErrManifestUnreadable,
+                "a name = value line before the first section: the instrument cannot load the "
+                "manifest");
+    } else {
+        c.Error("", 0, kErrManifestUnreadable, "the instrument cannot read firmware/AuxInfo.txt");
+    }
+    return false;
+}
+
+void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int length) {
+    std::unique_ptr<EVP_PKEY, FreeKey> key(EVP_PKEY_new());
+    EVP_PKEY* raw = key.release();
+    const bool keyRead = raw != nullptr && ReadPublicKey(c.options().publicKey.c_str(), &raw) != 0;
+    key.reset(raw);
+    if (!keyRead) {
+        c.Error("", 0, kErrSignature,
+                "the public key " + Quote(c.options().publicKey) + " holds no RSA public key");
+        return;
+    }
+    unsigned char* signature = nullptr;
+    unsigned int signatureLength = 0;
+    const std::string path = c.options().stick + kSignatureFile;
+    if (!ReadBytesFromFile(path.c_str(), &signature, &signatureLength)) {
+        c.Error("", 0, kErrSignature, "the stick has no readable firmware/AuxInfo.txt.sha256");
+        return;
+    }
+    Bytes owned(signature);
+    int verified = 0;
+    {
+        // The check reports OpenSSL's failures on standard output, where this
+        // program writes its report.
+        QuietStdout quiet;
+        verified = VerifyIt(manifest, length, signature, signatureLength, key.get());
+    }
+    if (verified != 1) {
+        c.Error("", 0, kErrSignature,
+                "firmware/AuxInfo.txt.sha256 is no signature of the manifest's bytes under " +
+                    Quote(c.options().publicKey));
+    }
+}
+
+// What the store holds that the updater never reads: sections and keys that
+// a lookup by name cannot reach.
+void CheckShadowed(Checker& c) {
+    const ManifestLines& lines = c.lines();
+    if (lines.byteOrderMark) {
+        c.Warn("", 1,
+               "the manifest starts with a UTF-8 byte-order mark, which becomes part of the first "
+               "section's name");
+    }
+    std::set<std::string> sections;
+    for (const SectionLines& s : lines.sections) {
+        if (!sections.insert(s.name).second) {
+            c.Warn(s.name, s.line,
+                   "a second section of this name: the instrument reads only the first (line " +
+                       std::to_string(lines.SectionLine(s.name)) + ")");
+            continue;
+        }
+        std::set<std::string> keys;
+        for (const KeyLine& k : s.keys) {
+            if (!keys.insert(k.name).second) {
+                c.Warn(s.name, k.line,
+                       "key " + k.name + " again: the instrument reads only the first (line " +
+                           std::to_string(lines.KeyLine(s.name, k.name)) + ")");
+            }
+        }
+    }
+}
+
+// The items of a list value, as the run-list expansion splits them.
+std::vector<std::string> ListItems(const std::string& key) {
+    char value[kListValueSize];
+    bool found = false;
+    std::vector<std::string> items;
+    if (!GetAuxInfo(kListSection, key.c_str(), value, sizeof value, &found) || !found) {
+        return items;
+    }
+    char** list = mklist1(value, ',');
+    for (char** item = list; item != nullptr && *item != nullptr; ++item) {
+        items.emplace_back(*item);
+    }
+    free_mklist1(list);
+    return items;
+}
+
+// The line of the list that names `name`, else of SectionList.
+int ListedAt(const Checker& c, const std::string& name) {
+    if (const SectionLines* list = c.lines().Find(kListSection)) {
+        for (const KeyLine& k : list->keys) {
+            for (const std::string& item : ListItems(k.name)) {
+                if (item == name) {
+                    return k.line;
+                }
+            }
+        }
+    }
+    return c.lines().SectionLine(kListSection);
+}
+
+void ReportRunListFailure(Checker& c) {
+    if (const SectionLines* list = c.lines().Find(kListSection)) {
+        for (const KeyLine& k : list->keys) {
+            if (ListItems(k.name).empty()) {
+                c.Error(kListSection, k.line, kErrRunListFailed,
+                        "the run list cannot be built: " + k.name + " is an empty list");
+                return;
+            }
+        }
+    }
+    c.Error(kListSection, c.lines().KeyLine(kListSection, kSequence), kErrRunListFailed,
+            "the run list cannot be built: a list leads back to itself, a list value has " +
+                std::to_string(kListValueSize) + " characters or more, or the run list would " +
+                "have more than " + std::to_string(kMaxRunListEntries) + " entries");
+}
+
+void WarnNoSequence(Checker& c) {
+    const ManifestLines& lines = c.lines();
+    const bool hasList = lines.Find(kListSection) != nullptr;
+    bool found = false;
+    char ignored[kListValueSize];
+    GetAuxInfo(kListSection, kSequence, ignored, sizeof ignored, &found);
+    if (found) {
+        return;
+    }
+    const std::string what = hasList ? "SectionList has no Sequence" : "no section SectionList";
+    c.Warn(hasList ? kListSection : "", hasList ? lines.SectionLine(kListSection) : 0,
+           what + (lines.Find(kSequence) != nullptr
+                       ? ": the instrument runs only the section named Sequence"
+                       : ": nothing runs, and the instrument reports success"));
+}
+
+// Keys that the section's operation does not read.
+void CheckKeys(Checker& c, const std::string& section, const std::string& operation) {
+    const std::vector<std::string_view>& read = KeysRead(operation);
+    const SectionLines* s = c.lines().Find(section);
+    if (s == nullptr || read.empty()) {
+        return;
+    }
+    for (const KeyLine& k : s->keys) {
+        bool known = operation == "RemoveFiles" && FileNumber(k.name) > 0;
+        std::string hint;
+        for (std::string_view name : read) {
+            known = known || name == k.name;
+            if (DiffersOnlyInCase(k.name, name)) {
+                hint = " (" + std::string(name) + " is, and names are case-sensitive)";
+            }
+        }
+        if (!known) {
+            c.Warn(section, k.line, operation + " does not read key " + k.name + hint);
+        }
+    }
+}
+
+constexpr std::string_view kOperations[] = {"TransferFile", "ConfigUpdate", "BackupFiles",
+                                            "MSP430Update", "FlashUpdate",  "RemoveFiles",
+                                            "Reboot"};
+
+void WarnUnknownOperation(Checker& c, const std::string& section, const Value& op) {
+    std::string hint;
+    for (std::string_view name : kOperations) {
+        if (DiffersOnlyInCase(op.text, name)) {
+            hint = " (it differs from " + std::string(name) + " in letter case only)";
+        }
+    }
+    c.Warn(section, op.line,
+           "Operation " + Quote(op.text) +
+               " is no operation: the instrument passes the section "
+               "over" +
+               hint);
+}
+
+// Carries out one entry of the run list as the updater would.
+void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
+    const Value op = c.Read(section, "Operation", kOperationSize);
+    if (!op.fits) {
+        c.Error(section, op.line, kErrOperationTooLong,
+                "Operation is longer than the instrument's " + std::to_string(kOperationSize - 1) +
+                    " characters");
+        return;
+    }
+    if (!op.found) {
+        if (c.lines().Find(section) == nullptr) {
+            c.Warn(section, ListedAt(c, section),
+                   "the run list names section " + Quote(section) +
+                       ", which does not exist: the instrument passes it over");
+        } else {
+            c.Warn(section, c.lines().SectionLine(section),
+                   "no Operation: the instrument passes the section over");
+        }
+        return;
+    }
+    if (firstVisit) {
+        CheckKeys(c, section, op.text);
+    }
+    using Check = bool (*)(Checker&, const std::string&);
+    static const std::pair<std::string_view, Check> kChecks[] = {
+        {"ConfigUpdate", CheckConfigUpdate}, {"BackupFiles", CheckBackupFiles},
+        {"MSP430Update", CheckMSP430Update}, {"FlashUpdate", CheckFlashUpdate},
+        {"RemoveFiles", CheckRemoveFiles},
+    };
+    if (op.text == "TransferFile") {
+        // After every transfer that succeeds, a file found not newer (now or
+        // earlier in the run) is reported as a notice, and the run goes on.
+        if (CheckTransferFile(c, section) && (c.flags & (UPD_SAME | UPD_OLDER))) {
+            const int notice = (c.flags & UPD_SAME) ? kNoticeSame : kNoticeOlder;
+            c.Warn(section, c.lines().SectionLine(section),
+                   "the instrument then writes notice " + std::to_string(notice) +
+                       " to the error file and goes on",
+                   notice);
+        }
+        return;
+    }
+    if (op.text == "Reboot") {
+        return;
+    }
+    for (const auto& [name, check] : kChecks) {
+        if (op.text == name) {
+            check(c, section);
+            return;
+        }
+    }
+    WarnUnknownOperation(c, section, op);
+}
+
+// Reboots that other sections follow, and sections that nothing runs.
+void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
+    for (std::size_t i = 0; i + 1 < run.size(); ++i) {
+        const Value op = c.Read(run[i], "Operation", kOperationSize);
+        if (op.text == "Reboot") {
+            c.Warn(run[i], c.lines().SectionLine(run[i]),
+                   "Reboot is not last: the sections after it still run, and the instrument "
+                   "reboots at the end of the run");
+        }
+    }
+    const std::set<std::string> listed(run.begin(), run.end());
+    std::set<std::string> named;  // lists named by other lists
+    if (const SectionLines* list = c.lines().Find(kListSection)) {
+        for (const KeyLine& k : list->keys) {
+            for (const std::string& item : ListItems(k.name)) {
+                named.insert(item);
+            }
+        }
+        for (const KeyLine& k : list->keys) {
+            if (k.name != kSequence && named.count(k.name) == 0) {
+                c.Warn(kListSection, k.line, "the list " + k.name + " is named by no other list");
+            }
+        }
+    }
+    std::set<std::string> seen;
+    for (const SectionLines& s : c.lines().sections) {
+        if (seen.insert(s.name).second && s.name != kListSection && listed.count(s.name) == 0 &&
+            c.Read(s.name, "Operation", kOperationSize).found) {
+            c.Warn(s.name, s.line, "the run list does not name this section: it never runs");
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<Finding> LintStick(const Options& options) {
+    const std::string manifestPath = options.stick + kManifestFile;
+    Checker c(options, ScanManifest(manifestPath));
+    if (options.timeStamp.size() >= kTimeStampSize) {
+        c.Error("", 0, kErrTimeStampArgTooLong,
+                "the -t time stamp is longer than " + std::to_string(kTimeStampSize - 1) +
+                    " characters");
+    }
+
+    StoreAside store;
+    Bytes manifest;
+    unsigned int length = 0;
+    if (!LoadManifest(c, manifestPath, &manifest, &length)) {
+        return c.TakeFindings();
+    }
+    if (c.Signed()) {
+        CheckSignature(c, manifest.get(), length);
+    }
+    CheckShadowed(c);
+
+    RunList list;
+    if (!BuildSectionList(kListSection, kSequence, &list.head)) {
+        ReportRunListFailure(c);
+        return c.TakeFindings();
+    }
+    WarnNoSequence(c);
+    std::vector<std::string> run;
+    for (const Section* s = list.head; s != nullptr; s = s->next) {
+        run.emplace_back(s->name);
+    }
+    std::set<std::string> visited;
+    for (const std::string& section : run) {
+        CheckSection(c, section, visited.insert(section).second);
+    }
+    CheckRunShape(c, run);
+    return c.TakeFindings();
+}
+
+}  // namespace upd::lint

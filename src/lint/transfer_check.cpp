@@ -1,0 +1,301 @@
+// The checks of a TransferFile section, in the order the operation makes them:
+// values, required keys, the time-stamp gate, the same-content gate, the
+// source, the directories, the copy and its digests, the backup and the
+// install.
+#include <strings.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+
+#include "digest/ssl.h"
+#include "files/file.h"
+#include "lint/checker.h"
+#include "time/date.h"
+#include "update/codes.h"
+#include "update/limits.h"
+#include "update/update.h"
+
+namespace upd::lint {
+
+namespace {
+
+using State = Paths::State;
+
+std::string Join(const Value& dir, const Value& file) {
+    return dir.text + "/" + file.text;
+}
+
+std::string TooLong(const char* key, int size) {
+    return std::string(key) + " is longer than the instrument's " + std::to_string(size - 1) +
+           " characters";
+}
+
+// A switch: absent gives `absent`; false when the value is neither true nor
+// false (letter case ignored).
+bool Switch(const Value& v, bool absent, bool* value) {
+    if (!v.found) {
+        *value = absent;
+        return true;
+    }
+    if (strcasecmp(v.text.c_str(), "true") == 0 || strcasecmp(v.text.c_str(), "false") == 0) {
+        *value = strcasecmp(v.text.c_str(), "true") == 0;
+        return true;
+    }
+    return false;
+}
+
+std::string Lower(std::string text) {
+    for (char& ch : text) {
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    return text;
+}
+
+// Why a digest text does not match the file's: uppercase, absent, or another file.
+std::string DigestMismatch(const char* key, const Value& v, const std::string& actual) {
+    if (!v.found) {
+        return std::string("no ") + key + ": the instrument matches the copy against nothing";
+    }
+    if (Lower(v.text) == actual) {
+        return std::string(key) + " is in uppercase; the instrument compares lowercase digits";
+    }
+    return std::string(key) + " does not match the file (its digest is " + actual + ")";
+}
+
+struct Transfer {
+    Value srcDir, srcFile, interimDir, interimFile, destDir, destFile, backupDir, backupFile;
+    Value timeStamp, md5, sha256;
+    bool destNoExist = false, timeStampCheck = true, noUpdateSame = false;
+};
+
+// Reads every value as the operation does; false after reporting 605.
+bool ReadValues(Checker& c, const std::string& s, Transfer* t) {
+    struct Named {
+        const char* key;
+        Value* value;
+        int size;
+    };
+    const Named named[] = {
+        {"SrcDir", &t->srcDir, kTransferNameSize},
+        {"SrcFile", &t->srcFile, kTransferNameSize},
+        {"InterimDir", &t->interimDir, kTransferNameSize},
+        {"InterimFile", &t->interimFile, kTransferNameSize},
+        {"DestDir", &t->destDir, kTransferNameSize},
+        {"DestFile", &t->destFile, kTransferNameSize},
+        {"BackupDir", &t->backupDir, kTransferNameSize},
+        {"BackupFile", &t->backupFile, kTransferNameSize},
+        {"TimeStamp", &t->timeStamp, kTransferStampSize},
+        {"MD5Hash", &t->md5, kTransferDigestSize},
+        {"SHA256Hash", &t->sha256, kTransferDigestSize},
+    };
+    for (const Named& n : named) {
+        *n.value = c.Read(s, n.key, n.size);
+        if (!n.value->fits) {
+            c.Error(s, n.value->line, kErrTransferBadValue, TooLong(n.key, n.size));
+            return false;
+        }
+    }
+    struct Flag {
+        const char* key;
+        bool absent;
+        bool* value;
+    };
+    const Flag flags[] = {
+        {"DestNoExist", false, &t->destNoExist},
+        {"TimeStampCheck", true, &t->timeStampCheck},
+        {"NoUpdateSame", false, &t->noUpdateSame},
+    };
+    for (const Flag& f : flags) {
+        const Value v = c.Read(s, f.key, kTransferSwitchSize);
+        if (!v.fits || !Switch(v, f.absent, f.value)) {
+            c.Error(s, v.line, kErrTransferBadValue,
+                    !v.fits ? TooLong(f.key, kTransferSwitchSize)
+                            : std::string(f.key) + " is " + Quote(v.text) +
+                                  "; the instrument takes only true or false");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckRequired(Checker& c, const std::string& s, const Transfer& t) {
+    struct Required {
+        const char* key;
+        const Value& value;
+        int code;
+    };
+    const Required required[] = {
+        {"SrcDir", t.srcDir, kErrTransferNoSrcDir},
+        {"SrcFile", t.srcFile, kErrTransferNoSrcFile},
+        {"InterimDir", t.interimDir, kErrTransferNoInterimDir},
+        {"InterimFile", t.interimFile, kErrTransferNoInterimFile},
+        {"DestDir", t.destDir, kErrTransferNoDestDir},
+        {"DestFile", t.destFile, kErrTransferNoDestFile},
+        {"BackupDir", t.backupDir, kErrTransferNoBackupDir},
+        {"BackupFile", t.backupFile, kErrTransferNoBackupFile},
+    };
+    for (const Required& r : required) {
+        if (!r.value.found) {
+            c.Error(s, c.lines().SectionLine(s), r.code, std::string("no ") + r.key);
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class Gate { kInstall, kSkip, kFailed };
+
+// The time-stamp gate: a file not newer than -t is not installed, and from then
+// on no gated file is.
+Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
+    if (!t.timeStamp.found || !t.timeStampCheck) {
+        return Gate::kInstall;
+    }
+    if (c.ComparesTimeStamps()) {
+        std::int64_t installed = 0;
+        std::int64_t package = 0;
+        if (!ConvertTimeStamp(c.options().timeStamp.c_str(), &installed)) {
+            c.Error(s, t.timeStamp.line, kErrTransferTimeStamp,
+                    "the -t time stamp " + Quote(c.options().timeStamp) + " cannot be converted");
+            return Gate::kFailed;
+        }
+        if (!ConvertTimeStamp(t.timeStamp.text.c_str(), &package)) {
+            c.Error(s, t.timeStamp.line, kErrTransferTimeStamp,
+                    "TimeStamp " + Quote(t.timeStamp.text) + " cannot be converted");
+            return Gate::kFailed;
+        }
+        if (package <= installed) {
+            c.flags |= package == installed ? UPD_SAME : UPD_OLDER;
+            c.Warn(s, t.timeStamp.line,
+                   "not installed: TimeStamp " + Quote(t.timeStamp.text) +
+                       (package == installed ? " is the same as" : " is older than") +
+                       " the installed firmware's; no later file with a TimeStamp is installed "
+                       "either");
+            return Gate::kSkip;
+        }
+    }
+    if (c.flags & (UPD_SAME | UPD_OLDER)) {
+        c.Warn(s, t.timeStamp.line,
+               "not installed: an earlier file was not newer than the installed firmware, so no "
+               "file with a TimeStamp is installed for the rest of the run");
+        return Gate::kSkip;
+    }
+    return Gate::kInstall;
+}
+
+// A directory the operation creates when missing (one level).
+bool CheckMakeDirectory(Checker& c, const std::string& s, const Value& dir) {
+    Paths& paths = c.paths();
+    if (paths.Look(dir.text) != State::kMissing) {
+        return true;
+    }
+    const State parent = paths.Look(Parent(dir.text));
+    if (parent == State::kMissing || parent == State::kFile) {
+        c.Error(s, dir.line, kErrMakeDirectory,
+                Quote(dir.text) + " cannot be created: its parent directory does not exist");
+        return false;
+    }
+    paths.MakeDirectory(dir.text);
+    return true;
+}
+
+// The copy and the two digests of the interim copy, taken from the source.
+bool CheckCopy(Checker& c, const std::string& s, const Transfer& t, const std::string& source) {
+    Paths& paths = c.paths();
+    const std::string interim = Join(t.interimDir, t.interimFile);
+    if (paths.Look(source) == State::kDirectory || paths.Look(interim) == State::kDirectory ||
+        SamePath(source.c_str(), interim.c_str())) {
+        c.Error(s, t.interimFile.line, kErrTransferCopy,
+                "the source cannot be copied to the interim path " + Quote(interim));
+        return false;
+    }
+    const std::optional<std::string> bytes = paths.Content(source);
+    if (!bytes) {
+        return true;
+    }
+    char md5[64] = {};
+    MD5Hash(bytes->c_str(), md5, sizeof md5);
+    if (!MD5Check(bytes->c_str(), t.md5.found ? t.md5.text.c_str() : nullptr)) {
+        c.Error(s, t.md5.line, kErrTransferMd5, DigestMismatch("MD5Hash", t.md5, md5));
+        return false;
+    }
+    char sha256[kTransferDigestSize] = {};
+    if (!SHA256Hash(bytes->c_str(), sha256) || !t.sha256.found || t.sha256.text != sha256) {
+        c.Error(s, t.sha256.line, kErrTransferSha256,
+                DigestMismatch("SHA256Hash", t.sha256, sha256));
+        return false;
+    }
+    return true;
+}
+
+// The backup and the install: two renames, each within one file system.
+bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const std::string& source) {
+    Paths& paths = c.paths();
+    const std::string interim = Join(t.interimDir, t.interimFile);
+    const std::string dest = Join(t.destDir, t.destFile);
+    const std::string backup = Join(t.backupDir, t.backupFile);
+    if (paths.Look(backup) == State::kDirectory) {
+        c.Error(s, t.backupFile.line, kErrTransferRemoveBackup,
+                "the old backup " + Quote(backup) + " is a directory and cannot be removed");
+        return false;
+    }
+    const State destState = paths.Look(dest);
+    const bool backsUp = !(t.destNoExist && destState == State::kMissing);
+    if (backsUp) {
+        const State backupDir = paths.Look(t.backupDir.text);
+        if (destState == State::kMissing) {
+            c.Error(s, t.destFile.line, kErrTransferBackupDest,
+                    "the installed file " + Quote(dest) +
+                        " does not exist and DestNoExist is not true");
+            return false;
+        }
+        if (backupDir == State::kMissing || backupDir == State::kFile) {
+            c.Error(s, t.backupDir.line, kErrTransferBackupDest,
+                    "BackupDir " + Quote(t.backupDir.text) +
+                        " does not exist; the instrument does not create it (a BackupFiles "
+                        "section earlier in the run can)");
+            return false;
+        }
+    }
+    if (Paths::OnStick(interim) != Paths::OnStick(dest)) {
+        c.Error(s, t.interimDir.line, kErrTransferInstall,
+                "the interim copy and the installed file lie on different file systems");
+        return false;
+    }
+    if (backsUp && destState != State::kUnknown) {
+        paths.Move(dest, backup);
+    }
+    paths.PutFile(dest, paths.Content(source));
+    return true;
+}
+
+}  // namespace
+
+bool CheckTransferFile(Checker& c, const std::string& s) {
+    Transfer t;
+    if (!ReadValues(c, s, &t) || !CheckRequired(c, s, t)) {
+        return false;
+    }
+    const Gate gate = TimeStampGate(c, s, t);
+    if (gate != Gate::kInstall) {
+        return gate == Gate::kSkip;
+    }
+    Paths& paths = c.paths();
+    const std::string dest = Join(t.destDir, t.destFile);
+    const std::optional<std::string> installed = paths.Content(dest);
+    if (t.noUpdateSame && installed && MD5Check(installed->c_str(), t.md5.text.c_str())) {
+        return true;
+    }
+    const std::string source = Join(t.srcDir, t.srcFile);
+    if (paths.Look(source) == State::kMissing) {
+        c.Error(s, t.srcFile.line, kErrTransferSrcMissing,
+                "the source file " + Quote(source) +
+                    (Paths::OnStick(source) ? " is not on the stick" : " does not exist"));
+        return false;
+    }
+    return CheckMakeDirectory(c, s, t.interimDir) && CheckMakeDirectory(c, s, t.destDir) &&
+           CheckCopy(c, s, t, source) && CheckInstall(c, s, t, source);
+}
+
+}  // namespace upd::lint

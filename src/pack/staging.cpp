@@ -1,0 +1,124 @@
+// Staging folders beside their destinations, so that publishing is a rename
+// on one file system, and their removal when a pack does not complete.
+#include "pack/staging.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace upd::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+// `path` without trailing slashes, split into its folder and its name.
+void Split(const std::string& path, fs::path* folder, std::string* name) {
+    fs::path p(path);
+    while (p.has_relative_path() && p.filename().empty()) {
+        p = p.parent_path();
+    }
+    *folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    *name = p.filename().string();
+}
+
+// A fresh name beside `path`: its folder, a dot, its name and a unique suffix.
+std::string Template(const std::string& path) {
+    fs::path folder;
+    std::string name;
+    Split(path, &folder, &name);
+    return (folder / ("." + name + ".update-pack-XXXXXX")).string();
+}
+
+bool IsEmptyFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec) && fs::is_empty(path, ec) && !ec;
+}
+
+// rename() that never replaces an existing entry.
+bool MoveNew(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    // File systems without the flag: test, then rename.
+    std::error_code ec;
+    return errno == EINVAL && !fs::exists(fs::symlink_status(to, ec)) &&
+           std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+Staging::~Staging() {
+    std::error_code ec;
+    if (!folder_.empty()) {
+        fs::remove_all(folder_, ec);
+    }
+    if (!image_.empty()) {
+        fs::remove(image_, ec);
+    }
+}
+
+bool Staging::Create(const std::string& outputDir, const std::string& imagePath,
+                     std::string* error) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(outputDir, ec)) && !IsEmptyFolder(outputDir)) {
+        *error = outputDir + " exists and is not an empty folder; remove it first";
+        return false;
+    }
+    if (!imagePath.empty() && fs::exists(fs::symlink_status(imagePath, ec))) {
+        *error = imagePath + " exists; remove it first";
+        return false;
+    }
+    std::string folder = Template(outputDir);
+    if (::mkdtemp(folder.data()) == nullptr) {
+        *error = "cannot make a staging folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    folder_ = folder;
+    if (::mkdir(Stick().c_str(), 0755) != 0) {
+        *error = "cannot make " + Stick() + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!imagePath.empty()) {
+        std::string image = Template(imagePath);
+        const int fd = ::mkstemp(image.data());
+        if (fd < 0) {
+            *error = "cannot make a staging file " + image + ": " + std::strerror(errno);
+            return false;
+        }
+        ::close(fd);
+        image_ = image;
+    }
+    output_ = outputDir;
+    imagePath_ = imagePath;
+    return true;
+}
+
+bool Staging::Publish(std::string* error) {
+    // An empty output folder given by the user makes way for the stick.
+    if (IsEmptyFolder(output_) && ::rmdir(output_.c_str()) != 0) {
+        *error = "cannot replace the empty folder " + output_ + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!MoveNew(Stick(), output_)) {
+        *error = "cannot move the stick to " + output_ + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!image_.empty()) {
+        if (!MoveNew(image_, imagePath_)) {
+            *error = "cannot move the image to " + imagePath_ + ": " + std::strerror(errno);
+            std::rename(output_.c_str(), Stick().c_str());
+            return false;
+        }
+        image_.clear();
+    }
+    return true;
+}
+
+}  // namespace upd::pack

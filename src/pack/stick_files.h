@@ -1,0 +1,42 @@
+// The files a manifest's sections take from the stick, read from the manifest
+// store with the keys each operation reads, and how a path under the stick's
+// mount point maps onto a folder standing for the stick.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace upd::pack {
+
+// The instrument mounts the stick here.
+inline constexpr std::string_view kStickMount = "/mnt";
+
+// One file a section takes from the stick or from the instrument.
+struct SectionFile {
+    std::string section;
+    std::string key;      // the key that names it ("SrcFile", "DataPath1", "Command1")
+    std::string path;     // as the instrument would open it
+    bool md5 = false;     // the section carries MD5Hash of this file
+    bool sha256 = false;  // ... and SHA256Hash
+};
+
+// The files that section `section` takes, by its Operation: the source file of
+// TransferFile (both digests) and ConfigUpdate (SHA-256), the data file of
+// FlashUpdate (SHA-256), and the paths under the mount point named inside the
+// commands of MSP430Update and FlashUpdate (no digest). Empty for any other
+// operation or a missing section. Reads the manifest store.
+std::vector<SectionFile> FilesOfSection(const char* section);
+
+// The path of `path` relative to the stick's root ("firmware/x" for
+// "/mnt/firmware/x"), with empty and "." components dropped. nullopt when the
+// path is not under the mount point or climbs out of it with "..".
+std::optional<std::string> StickRelative(std::string_view path);
+
+// Every path under the mount point that the shell command `command` names: a
+// word starting with "/mnt/", also after '=' or a quote, up to the next blank,
+// quote or shell operator.
+std::vector<std::string> MountPathsIn(std::string_view command);
+
+}  // namespace upd::pack

@@ -1,0 +1,95 @@
+// The update-lint program: its exit statuses, its two renderings, and a stick
+// read from an image.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "lint/lint.h"
+#include "support/sim_fixture.h"
+#include "support/tempdir.h"
+
+namespace upd::testing {
+namespace {
+
+using lint::Finding;
+using lint::Severity;
+
+TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
+    const Finding warning{Severity::kWarning, "S", 4, "a \"quoted\" word", 0};
+    const Finding notice{Severity::kWarning, "S", 3, "notice", 660};
+    const Finding error{Severity::kError, "", 0, "no manifest", 610};
+    struct Row {
+        std::vector<Finding> findings;
+        int status;
+        int code;
+        std::string summary;
+    };
+    const Row rows[] = {
+        {{}, 0, 0, "0 errors, 0 warnings\n"},
+        {{warning, notice},
+         1,
+         660,
+         "0 errors, 2 warnings; the run would complete, leaving notice 660\n"},
+        {{notice, error, warning},
+         2,
+         610,
+         "1 error, 2 warnings; the instrument would stop with 610\n"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(lint::ExitStatus(r.findings), r.status);
+        EXPECT_EQ(lint::PredictedCode(r.findings), r.code);
+        const std::string text = lint::FormatText(r.findings);
+        EXPECT_EQ(text.substr(text.size() - r.summary.size()), r.summary);
+    }
+    EXPECT_EQ(lint::FormatText({warning}),
+              "warning at line 4 [S]: a \"quoted\" word\n0 errors, 1 warning\n");
+    EXPECT_EQ(lint::FormatJson({warning}),
+              "{\"findings\": [\n  {\"severity\": \"warning\", \"section\": \"S\", \"line\": 4, "
+              "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"errors\": 0, "
+              "\"warnings\": 1, \"code\": 0, \"status\": 1}\n");
+    // Names and values need not be UTF-8; the JSON always is.
+    const std::string json =
+        lint::FormatJson({{Severity::kWarning, "\xEF\xBB\xBFS", 1, "\xff", 0}});
+    EXPECT_NE(json.find("\"section\": \"\xEF\xBB\xBFS\", "), std::string::npos) << json;
+    EXPECT_NE(json.find("\"message\": \"\\u00ff\""), std::string::npos) << json;
+}
+
+TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
+    SimInstrument runner;  // only to run programs
+    TempDir dir;
+    const std::string stick = dir / "stick";
+    std::filesystem::create_directories(stick + "/firmware");
+    WriteAll(stick + "/firmware/AuxInfo.txt", "SectionList\nSequence = A\nA\nOperation = Reboot\n");
+    const std::string lintProgram = UPD_LINT_BINARY;
+
+    EXPECT_EQ(runner.Execute({lintProgram, "--help"}).status, 0);
+    EXPECT_EQ(runner.Execute({lintProgram}).status, 3);
+    EXPECT_EQ(runner.Execute({lintProgram, dir / "none"}).status, 3);
+    EXPECT_EQ(runner.Execute({lintProgram, stick, "--key", dir / "none.pem"}).status, 3);
+    const SimRun clean = runner.Execute({lintProgram, stick, "--json"});
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.out,
+              "{\"findings\": [], \"errors\": 0, \"warnings\": 0, \"code\": 0, "
+              "\"status\": 0}\n");
+
+    // The same stick as an image: one FAT partition 1 MiB in, as the
+    // partitioning and formatting tools make it.
+    const std::string image = dir / "stick.img";
+    const SimRun made = runner.Execute({"sh", "-c",
+                                        "truncate -s 40M '" + image +
+                                            "' && echo 'start=2048, type=c' | sfdisk -q '" + image +
+                                            "' && mkfs.vfat -F 32 -n BRIMWOOD --offset 2048 '" +
+                                            image + "' 39936 && MTOOLS_SKIP_CHECK=1 mcopy -s -i '" +
+                                            image + "@@1M' '" + stick + "/firmware' ::/"});
+    if (made.status == 127) {
+        GTEST_SKIP() << "sfdisk, mkfs.vfat or mcopy missing: " << made.err;
+    }
+    ASSERT_EQ(made.status, 0) << made.err;
+    const SimRun fromImage = runner.Execute({lintProgram, "--image", image, "--json"});
+    EXPECT_EQ(fromImage.status, 0) << fromImage.err;
+    EXPECT_EQ(fromImage.out, clean.out);
+    EXPECT_EQ(runner.Execute({lintProgram, "--image", stick + "/firmware/AuxInfo.txt"}).status, 3);
+}
+
+}  // namespace
+}  // namespace upd::testing
