@@ -8,6 +8,8 @@
 # Usage: scripts/vm-test.sh [UPDATE_BINARY]
 #   UPDATE_BINARY   the program under test (or $UPD_VM_UPDATE); by default
 #                   build-armhf-static/update, built when missing
+#   UPD_VM_PACK     the update-pack that builds the sticks; by default
+#                   build/update-pack, built when missing
 #   UPD_VM_CACHE    where the guest is built and kept (/var/cache/upd-vm)
 #   UPD_VM_JOBS     guests run at once (2); each takes a whole core
 #   UPD_VM_ONLY     a pattern: only the scenarios whose names match it
@@ -31,6 +33,16 @@ command -v cpio >/dev/null || need+=(cpio)
 command -v depmod >/dev/null || need+=(kmod)
 command -v debugfs >/dev/null || need+=(e2fsprogs)
 command -v openssl >/dev/null || need+=(openssl)
+# The sticks are built with the project's own update-pack (native build).
+PACK=${UPD_VM_PACK:-build/update-pack}
+if [ ! -x "$PACK" ]; then
+    command -v g++ >/dev/null || need+=(g++)
+    command -v cmake >/dev/null || need+=(cmake)
+    command -v make >/dev/null || need+=(make)
+    [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
+    [ -d /usr/include/gtest ] || need+=(libgtest-dev)
+    [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
+fi
 if [ ! -f "$UPDATE" ] && [ -z "${1:-}${UPD_VM_UPDATE:-}" ]; then
     command -v cmake >/dev/null || need+=(cmake)
     command -v arm-linux-gnueabihf-g++ >/dev/null || need+=(g++-arm-linux-gnueabihf)
@@ -56,6 +68,11 @@ if [ ! -f "$UPDATE" ]; then
     cmake --build --preset armhf-static --target update -j "$(nproc)" >/dev/null
 fi
 UPDATE=$(realpath "$UPDATE")
+if [ ! -x "$PACK" ]; then
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build --target update-pack -j "$(nproc)" >/dev/null
+fi
+PACK=$(realpath "$PACK")
 
 VM_DIR=$(pwd)/scripts/vm
 EXAMPLE=$(pwd)/examples/update-package

@@ -9,17 +9,14 @@
 VM_LIMIT=${VM_LIMIT:-240}  # seconds any one boot may last, whatever happens
 
 # mk_stick IMG DIR: a 64 MiB stick, one FAT32 partition labelled BRIMWOOD at
-# 1 MiB, holding the files of DIR in firmware/.
+# 1 MiB, holding the files and folders of DIR.
 mk_stick() {
-    local img=$1 dir=$2 f
+    local img=$1 dir=$2
     rm -f "$img"
     truncate -s 64M "$img"
     echo 'start=2048, type=c' | sfdisk -q "$img"
     mkfs.vfat -F 32 -n BRIMWOOD --offset 2048 "$img" 64512 >/dev/null
-    MTOOLS_SKIP_CHECK=1 mmd -i "$img@@1M" ::/firmware
-    for f in "$dir"/*; do
-        MTOOLS_SKIP_CHECK=1 mcopy -i "$img@@1M" "$f" "::/firmware/$(basename "$f")"
-    done
+    MTOOLS_SKIP_CHECK=1 mcopy -s -i "$img@@1M" "$dir"/* ::/
 }
 
 # stick_cat IMG PATH: a file of the stick, to standard output.

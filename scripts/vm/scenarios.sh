@@ -2,8 +2,8 @@
 # The scenarios of scripts/vm-test.sh, sourced by it: the packages, sticks and
 # instrument trees they share, and one function sc_NAME per scenario, run in
 # its own folder $dir. A scenario notes each failed check in $dir/why.
-# Needs machine.sh, and WORK (the run's folder) and EXAMPLE (the example
-# package's folder).
+# Needs machine.sh, and WORK (the run's folder), EXAMPLE (the example
+# package's folder) and PACK (update-pack, which builds the sticks' contents).
 
 OLD_STAMP="2026-06-01 12:00:00"  # build time stamp of the installed firmware
 BIG_MIB=24                      # the large file of the power-cut package
@@ -79,22 +79,9 @@ finish() {
 
 # ---- Shared material ----
 
-# sign KEY DIR: signs DIR/AuxInfo.txt into DIR/AuxInfo.txt.sha256.
-sign() {
-    openssl dgst -sha256 -sign "$1" -out "$2/AuxInfo.txt.sha256" "$2/AuxInfo.txt"
-}
-
-# fill_digests TEMPLATE DIR: the manifest TEMPLATE into DIR/AuxInfo.txt with
-# @MD5:FILE@ and @SHA256:FILE@ replaced by the digests of DIR's files.
-fill_digests() {
-    local manifest f
-    manifest=$(cat "$1")
-    for f in "$2"/*; do
-        f=$(basename "$f")
-        manifest=${manifest//@MD5:$f@/$(md5sum <"$2/$f" | cut -d' ' -f1)}
-        manifest=${manifest//@SHA256:$f@/$(sha256sum <"$2/$f" | cut -d' ' -f1)}
-    done
-    printf '%s\n' "$manifest" >"$2/AuxInfo.txt"
+# pack ARGUMENT...: update-pack, its report shown only when it fails.
+pack() {
+    "$PACK" "$@" >"$WORK/pack.log" 2>&1 || { cat "$WORK/pack.log" >&2; return 1; }
 }
 
 # The merged configuration files expected after an update.
@@ -139,25 +126,23 @@ prepare() {
     cp -a "$WORK/tree-example/bin/brimwood" "$WORK/old/brimwood"
 
     # The example package, signed; the same signed with a foreign key; the
-    # same with a help text that does not match its digests.
-    mkdir -p "$p/example"
-    cp "$EXAMPLE"/{brimwood,bwhelp.txt,brimwood.conf,msp430.txt} "$p/example/"
-    fill_digests "$EXAMPLE/AuxInfo.txt.in" "$p/example"
-    sign "$WORK/keys/key.pem" "$p/example"
-    cp -a "$p/example" "$p/foreign"
-    sign "$WORK/keys/foreign.pem" "$p/foreign"
+    # same with a help text that does not match its digests. update-pack
+    # fills in the digests and signs.
+    pack "$EXAMPLE/AuxInfo.txt.in" "$p/example" --key "$WORK/keys/key.pem"
+    pack "$EXAMPLE/AuxInfo.txt.in" "$p/foreign" --key "$WORK/keys/foreign.pem"
     cp -a "$p/example" "$p/mismatch"
-    echo "a help text the manifest's digests do not describe" >"$p/mismatch/bwhelp.txt"
+    echo "a help text the manifest's digests do not describe" >"$p/mismatch/firmware/bwhelp.txt"
 
     # The power-cut package.
-    mkdir -p "$p/big"
-    head -c $((BIG_MIB << 20)) /dev/urandom >"$p/big/big.bin"
-    echo "app 2.0" >"$p/big/app"
+    local src=$WORK/big-source
+    mkdir -p "$src"
+    cp "$VM_DIR/big-package.in" "$src/AuxInfo.txt.in"
+    head -c $((BIG_MIB << 20)) /dev/urandom >"$src/big.bin"
+    echo "app 2.0" >"$src/app"
     { echo "V2"; seq 1 "$CONF_LINES" | sed 's/.*/key& new&/'; seq 1 20 | sed 's/.*/added& on/'; } \
-        >"$p/big/big.conf"
-    cp "$EXAMPLE/msp430.txt" "$p/big/"
-    fill_digests "$VM_DIR/big-package.in" "$p/big"
-    sign "$WORK/keys/key.pem" "$p/big"
+        >"$src/big.conf"
+    cp "$EXAMPLE/msp430.txt" "$src/"
+    pack "$src/AuxInfo.txt.in" "$p/big" --key "$WORK/keys/key.pem"
     write_expected_configs
 
     local name
@@ -182,8 +167,9 @@ signed_update() {
     scenario_file yes "" "" -s -t "$OLD_STAMP"
     boot_and_pull "$@"
     finish
-    local p=$WORK/pkg/example
+    local p=$WORK/pkg/example/firmware
     expect_console "reboot: Restarting system"
+    expect_console "UPD-FLASH /dev/mtd3 <- BOOT LOGO 2.0"
     expect_console "UPD-MSP430 programmed: MSP430 firmware 2.0"
     [ "$(splashes | tr '\n' '|')" = "Updating firmware...|Please remove USB device.|Rebooting...|" ] ||
         fail "display: $(splashes | tr '\n' '|')"
@@ -289,7 +275,7 @@ power_cut() {
     fi
     cp "$dir/serial.log" "$dir/serial-cut.log"
     finish
-    local p=$WORK/pkg/big
+    local p=$WORK/pkg/big/firmware
     expect_whole bin/big.bin "$p/big.bin" 755
     expect_whole bin/app "$p/app" 755
     expect_whole cfg/big.conf "$WORK/expect/big.conf" 644
