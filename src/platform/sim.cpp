@@ -121,6 +121,12 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
         errno = static_cast<int>(*n);
         return -1;
     }
+    // A write-protected stick: the kernel refuses to open it for writing
+    // before it looks at the mount point.
+    if (!(flags & MS_RDONLY) && ::access(ControlFile("stick-readonly").c_str(), F_OK) == 0) {
+        errno = EROFS;
+        return -1;
+    }
     if (IsMountPoint(target)) {
         errno = EBUSY;
         return -1;

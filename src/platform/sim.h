@@ -28,7 +28,7 @@ class SimPlatform final : public Platform {
     static constexpr int kStuckStatus = 3;
 
     // `sim_dir` holds the control files (mount-errno, umount-errno,
-    // unplug-after), the trace "log" and the folder "unplugged".
+    // unplug-after, stick-readonly), the trace "log" and the folder "unplugged".
     explicit SimPlatform(std::string sim_dir);
     ~SimPlatform() override;
     SimPlatform(const SimPlatform&) = delete;

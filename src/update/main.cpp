@@ -165,9 +165,16 @@ int UpdateMain(int argc, char** argv) {
         return Fail(kErrDeviceNotFound, &info);
     }
 
-    // Mount. A busy mount point is taken as the stick already mounted there.
-    if (platform::Current().Mount(info.device, kMountPoint, "vfat", MS_NOEXEC, nullptr) != 0 &&
-        errno != EBUSY) {
+    // Mount. A write-protected stick refuses a read-write mount (EROFS, or
+    // EACCES from some drivers); the updater never writes to the stick, so it
+    // is then mounted read-only with otherwise the same flags. A busy mount
+    // point is taken as the stick already mounted there.
+    platform::Platform& os = platform::Current();
+    int mounted = os.Mount(info.device, kMountPoint, "vfat", MS_NOEXEC, nullptr);
+    if (mounted != 0 && (errno == EROFS || errno == EACCES)) {
+        mounted = os.Mount(info.device, kMountPoint, "vfat", MS_NOEXEC | MS_RDONLY, nullptr);
+    }
+    if (mounted != 0 && errno != EBUSY) {
         return Fail(kErrMountFailed, &info);
     }
     Mounted = true;

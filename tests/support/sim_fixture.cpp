@@ -129,6 +129,10 @@ void SimInstrument::SetUnplugAfter(int sleeps) const {
     Write("/.sim/unplug-after", std::to_string(sleeps) + "\n");
 }
 
+void SimInstrument::SetStickReadOnly() const {
+    Write("/.sim/stick-readonly", "");
+}
+
 SimRun SimInstrument::Run(const std::vector<std::string>& args) const {
     std::vector<std::string> command{UPD_SIM_BINARY, root_};
     command.insert(command.end(), args.begin(), args.end());

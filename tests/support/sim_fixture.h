@@ -65,6 +65,7 @@ class SimInstrument {
     void SetMountErrno(int error) const;
     void SetUmountErrno(int error) const;
     void SetUnplugAfter(int sleeps) const;
+    void SetStickReadOnly() const;  // write-protected: a read-write mount fails
 
     // Runs update-sim ROOT ARGS... and waits for it.
     SimRun Run(const std::vector<std::string>& args = {}) const;

@@ -129,6 +129,12 @@ TEST(StartUp, FailuresAreReportedWithoutTeardown) {
          [](const SimInstrument& s) { s.SetMountErrno(5); },
          650,
          {"sync", "mount /dev/disk/by-label/BRIMWOOD /mnt vfat 8 -> -1 errno 5"}},
+        {"mount refused, read-only too",
+         {},
+         [](const SimInstrument& s) { s.SetMountErrno(13); },
+         650,
+         {"sync", "mount /dev/disk/by-label/BRIMWOOD /mnt vfat 8 -> -1 errno 13",
+          "mount /dev/disk/by-label/BRIMWOOD /mnt vfat 9 -> -1 errno 13"}},
         {"device is no block device",
          {"-d", "/home/Brimwood/bin/qsplash"},
          none,
@@ -158,6 +164,23 @@ TEST(StartUp, BusyMountPointCountsAsMounted) {
                                            "errno 16"});
     ASSERT_FALSE(sim.Messages().empty());
     EXPECT_EQ(sim.Messages()[0], "Updating firmware...");
+}
+
+TEST(StartUp, WriteProtectedStickIsMountedReadOnly) {
+    // The stick is read, never written: the run goes on, and a command that
+    // tries to write to the stick finds it read-only.
+    SimInstrument sim;
+    sim.SetStickReadOnly();
+    sim.WriteManifest(
+        "SectionList\nSequence=M\nM\nOperation=MSP430Update\nCommandJTAG=touch /mnt/x\n"
+        "Command1=true\nCommand2=true\n");
+    SimRun run = sim.Run();
+    EXPECT_EQ(sim.TraceOf("mount "),
+              (Lines{"mount /dev/disk/by-label/BRIMWOOD /mnt vfat 8 -> -1 errno 30",
+                     "mount /dev/disk/by-label/BRIMWOOD /mnt vfat 9 -> 0"}));
+    EXPECT_EQ(sim.ErrorFile(), "1902 667\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(sim.Exists(std::string(SimInstrument::kStick) + "/x"));
 }
 
 TEST(StartUp, DeviceArgumentIsAlsoTakenAsAnOption) {
