@@ -63,21 +63,13 @@ void WarnCutShort(Checker& c, const std::string& s, int line, const std::string&
     }
 }
 
-const char* Keyword(const LineList2* line) {
-    return SkipSpaces(line->first);
-}
-
 // The merge keeps an installed line only when the package line being written
 // has its keyword while the forward-only cursor stands on it; every installed
 // line the cursor never passes is dropped.
 void WarnDropped(Checker& c, const std::string& s, int line, const std::string& dest,
                  const Lines& package, const Lines& installed) {
-    const LineList2* cursor = installed.head()->next;
-    for (const LineList2* l = package.head()->next; l != nullptr; l = l->next) {
-        if (cursor != nullptr && std::strcmp(Keyword(cursor), Keyword(l)) == 0) {
-            cursor = cursor->next;
-        }
-    }
+    const LineList2* cursor =
+        MergeConfigLines(package.head(), installed.head(), [](const LineList2*) {});
     int dropped = 0;
     for (const LineList2* l = cursor; l != nullptr; l = l->next) {
         ++dropped;

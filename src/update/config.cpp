@@ -83,21 +83,13 @@ const char* Keyword(const LineList2* line) {
     return SkipSpaces(line->first);
 }
 
-// The merged file: the package's version line cut to its key part, then each
-// package line, taken from the installed file instead where the installed
-// line at the cursor has the same keyword. The cursor only moves forward, on a
-// match; installed lines it never passes are dropped.
+// The merged file: the package's version line cut to its key part, then the
+// lines the merge takes, each from the installed file or from the package.
 void WriteMerged(FILE* out, const LineList2* package, const LineList2* installed) {
     std::fprintf(out, "%s\n", package->first);
-    const LineList2* cursor = installed->next;
-    for (const LineList2* line = package->next; line != nullptr; line = line->next) {
-        if (cursor != nullptr && std::strcmp(Keyword(cursor), Keyword(line)) == 0) {
-            std::fprintf(out, "%s%s\n", cursor->first, cursor->rest);
-            cursor = cursor->next;
-        } else {
-            std::fprintf(out, "%s%s\n", line->first, line->rest);
-        }
-    }
+    MergeConfigLines(package, installed, [out](const LineList2* line) {
+        std::fprintf(out, "%s%s\n", line->first, line->rest);
+    });
 }
 
 // Tag of the temporary name the merged file is written under.
@@ -169,6 +161,22 @@ int GetVersion(const LineList2* list, double* version) {
     }
     *version = v;
     return 1;
+}
+
+const LineList2* MergeConfigLines(const LineList2* package, const LineList2* installed,
+                                  const std::function<void(const LineList2*)>& take) {
+    // The cursor only moves forward, on a match.
+    const LineList2* cursor = installed != nullptr ? installed->next : nullptr;
+    for (const LineList2* line = package != nullptr ? package->next : nullptr; line != nullptr;
+         line = line->next) {
+        if (cursor != nullptr && std::strcmp(Keyword(cursor), Keyword(line)) == 0) {
+            take(cursor);
+            cursor = cursor->next;
+        } else {
+            take(line);
+        }
+    }
+    return cursor;
 }
 
 int ConfigUpdate(const char* section, UpdateInfo* info) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "update/codes.h"
 
@@ -168,5 +169,14 @@ struct LineList2;
 // non-zero number at the start of its key part): 1 with *version written,
 // else 0.
 int GetVersion(const LineList2* list, double* version);
+
+// The merge's one rule, shared by ConfigUpdate and the stick checker. For each
+// package line after the version line, in order, `take` receives the line the
+// merged file holds in its place: the installed line at the cursor when it has
+// the same keyword (the cursor then moves on), else the package line. Returns
+// the first installed line the cursor never passed: it and every installed
+// line after it are dropped (null when none is).
+const LineList2* MergeConfigLines(const LineList2* package, const LineList2* installed,
+                                  const std::function<void(const LineList2*)>& take);
 
 }  // namespace upd
