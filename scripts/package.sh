@@ -27,18 +27,8 @@ command -v qemu-arm >/dev/null || need+=(qemu-user)
 [ -f /usr/lib/$triplet/libcrypto.a ] || need+=(libssl-dev:armhf)
 # The release preset builds the tests too.
 [ -f /usr/lib/$triplet/libgtest.a ] || need+=(libgtest-dev:armhf)
-if [ ${#need[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "package.sh: missing ${need[*]}; run as root to install them" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    if [[ " ${need[*]}" == *:armhf* ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
-        dpkg --add-architecture armhf
-    fi
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+source scripts/lib/install.sh
+install_missing package.sh ${need[@]+"${need[@]}"}
 
 rm -rf "$out"
 cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DUPD_BUILD_TESTS=OFF -DUPD_BUILD_BENCH=OFF \

@@ -47,18 +47,8 @@ if [ "$mode" = armhf ]; then
     [ -f /usr/lib/$triplet/libcrypto.a ] || need+=(libssl-dev:armhf)
     [ -f /usr/lib/$triplet/libgtest.a ] || need+=(libgtest-dev:armhf)
 fi
-if [ ${#need[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "test.sh: missing ${need[*]}; run as root to install them" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    if [[ " ${need[*]}" == *:armhf* ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
-        dpkg --add-architecture armhf
-    fi
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+source scripts/lib/install.sh
+install_missing test.sh ${need[@]+"${need[@]}"}
 
 case $mode in
 native | clang)

@@ -126,6 +126,22 @@ int ReadMemory2(const unsigned char* data, std::size_t length, LineList2** list)
 void FreeFile(LineList** list);
 void FreeFile2(LineList2** list);
 
+// Owns a LineList2 list for its lifetime and frees it at the end.
+class LineList2Owner {
+  public:
+    LineList2Owner() = default;
+    ~LineList2Owner() { FreeFile2(&head_); }
+    LineList2Owner(const LineList2Owner&) = delete;
+    LineList2Owner& operator=(const LineList2Owner&) = delete;
+
+    // Where a reader puts the list.
+    LineList2** out() { return &head_; }
+    const LineList2* head() const { return head_; }
+
+  private:
+    LineList2* head_ = nullptr;
+};
+
 // Digest of a file.
 
 // Writes the MD5 digest of the whole file at `path` into `out` as 32 lowercase

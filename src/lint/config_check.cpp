@@ -18,27 +18,14 @@ namespace {
 
 using State = Paths::State;
 
-// A configuration file read as the operation reads it.
-class Lines {
-  public:
-    Lines() = default;
-    ~Lines() { FreeFile2(&head_); }
-    Lines(const Lines&) = delete;
-    Lines& operator=(const Lines&) = delete;
-
-    bool Read(const std::string& path) { return ReadFile2(path.c_str(), &head_) != 0; }
-    const LineList2* head() const { return head_; }
-    int Count() const {
-        int n = 0;
-        for (const LineList2* l = head_; l != nullptr; l = l->next) {
-            ++n;
-        }
-        return n;
+// The lines a configuration file gives the operation.
+int Count(const LineList2* lines) {
+    int n = 0;
+    for (; lines != nullptr; lines = lines->next) {
+        ++n;
     }
-
-  private:
-    LineList2* head_ = nullptr;
-};
+    return n;
+}
 
 // The lines in the file itself, counted as the line reader ends them.
 int RawLineCount(const std::string& path) {
@@ -54,10 +41,10 @@ int RawLineCount(const std::string& path) {
 // Reading a file stops, without error, at its first line too long for the
 // line reader: the lines from there on take no part in the merge.
 void WarnCutShort(Checker& c, const std::string& s, int line, const std::string& path,
-                  const std::string& hostPath, const Lines& lines) {
-    if (RawLineCount(hostPath) > lines.Count()) {
+                  const std::string& hostPath, const LineList2Owner& lines) {
+    if (RawLineCount(hostPath) > Count(lines.head())) {
         c.Warn(s, line,
-               "line " + std::to_string(lines.Count() + 1) + " of " + Quote(path) +
+               "line " + std::to_string(Count(lines.head()) + 1) + " of " + Quote(path) +
                    " is longer than " + std::to_string(kLineListLineSize - 1) +
                    " characters: the instrument reads the file only up to the line before it");
     }
@@ -67,7 +54,7 @@ void WarnCutShort(Checker& c, const std::string& s, int line, const std::string&
 // has its keyword while the forward-only cursor stands on it; every installed
 // line the cursor never passes is dropped.
 void WarnDropped(Checker& c, const std::string& s, int line, const std::string& dest,
-                 const Lines& package, const Lines& installed) {
+                 const LineList2Owner& package, const LineList2Owner& installed) {
     const LineList2* cursor =
         MergeConfigLines(package.head(), installed.head(), [](const LineList2*) {});
     int dropped = 0;
@@ -166,14 +153,14 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
         return false;
     }
 
-    Lines package;
-    Lines installed;
+    LineList2Owner package;
+    LineList2Owner installed;
     double packageVersion = 0.0;
     double installedVersion = 0.0;
     if (!sourceBytes) {
         return true;
     }
-    if (!package.Read(*sourceBytes)) {
+    if (!ReadFile2(sourceBytes->c_str(), package.out())) {
         c.Error(s, k.srcFile.line, kErrConfigReadSrc, Quote(source) + " cannot be read");
         return false;
     }
@@ -187,7 +174,7 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
     if (!destBytes) {
         return true;
     }
-    if (!installed.Read(*destBytes)) {
+    if (!ReadFile2(destBytes->c_str(), installed.out())) {
         c.Error(s, k.destFile.line, kErrConfigReadDest, Quote(dest) + " cannot be read");
         return false;
     }

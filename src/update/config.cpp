@@ -28,21 +28,6 @@ constexpr int kDigestSize = kConfigDigestSize;
 // Mode of a newly created file; the process's umask applies as for fopen.
 constexpr mode_t kNewFileMode = 0666;
 
-// Owns a line list for the length of one call.
-class Lines {
-  public:
-    Lines() = default;
-    ~Lines() { FreeFile2(&head_); }
-    Lines(const Lines&) = delete;
-    Lines& operator=(const Lines&) = delete;
-
-    LineList2** out() { return &head_; }
-    const LineList2* head() const { return head_; }
-
-  private:
-    LineList2* head_ = nullptr;
-};
-
 // The package file's bytes, read once when the section names their SHA-256,
 // so that the lines merged are the bytes that were checked, whatever the
 // stick answers to a later read.
@@ -249,8 +234,8 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
         return Fail(info, kErrConfigRemoveBackup);
     }
 
-    Lines package;
-    Lines installed;
+    LineList2Owner package;
+    LineList2Owner installed;
     double packageVersion = 0.0;
     double installedVersion = 0.0;
     if (!verified.ReadLines(srcPath, package.out())) {

@@ -60,20 +60,6 @@ std::function<void(const SimInstrument&)> Manifest(const std::string& text) {
     return [text](const SimInstrument& sim) { sim.WriteManifest(text); };
 }
 
-void Set(Keys& keys, const std::string& key, const std::string& value) {
-    for (auto& [k, v] : keys) {
-        if (k == key) {
-            v = value;
-            return;
-        }
-    }
-    keys.emplace_back(key, value);
-}
-
-void Erase(Keys& keys, const std::string& key) {
-    std::erase_if(keys, [&](const auto& kv) { return kv.first == key; });
-}
-
 // The checker's options for a run of the updater with `args`.
 lint::Options OptionsFor(const SimInstrument& sim, const std::vector<std::string>& args) {
     lint::Options options;

@@ -18,22 +18,6 @@ const std::string kApp = "application image v2\n";
 const std::string kInstalled = "application image v1\n";
 constexpr char kRestartLine[] = "system /home/Brimwood/bin/brimwood & -> 0";
 
-void Set(Keys& keys, const std::string& key, const std::string& value) {
-    for (auto& [k, v] : keys) {
-        if (k == key) {
-            v = value;
-            return;
-        }
-    }
-    keys.emplace_back(key, value);
-}
-
-void Erase(Keys& keys, const std::string& key) {
-    keys.erase(
-        std::remove_if(keys.begin(), keys.end(), [&](const auto& kv) { return kv.first == key; }),
-        keys.end());
-}
-
 // A manifest whose sequence is the one section S.
 void Single(const SimInstrument& sim, const Keys& keys) {
     sim.WriteManifest("SectionList\nSequence = S\n" + SectionText("S", keys));

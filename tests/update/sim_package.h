@@ -25,6 +25,22 @@ inline std::string SectionText(const std::string& name, const Keys& keys) {
     return text;
 }
 
+// Gives `key` the value `value`, replacing its value when it is there.
+inline void Set(Keys& keys, const std::string& key, const std::string& value) {
+    for (auto& [k, v] : keys) {
+        if (k == key) {
+            v = value;
+            return;
+        }
+    }
+    keys.emplace_back(key, value);
+}
+
+// Drops `key`.
+inline void Erase(Keys& keys, const std::string& key) {
+    std::erase_if(keys, [&](const auto& kv) { return kv.first == key; });
+}
+
 // Puts `content` on the stick as firmware/<file> and gives the keys of a
 // TransferFile section that installs it as <destDir>/<file>, through
 // /home/Brimwood/download, with its backup in <backupDir>/<file>.bak.
