@@ -38,7 +38,8 @@ bool WriteProcFile(const char* path, const std::string& text) {
     return ok;
 }
 
-// Maps the caller's user and group to root inside a new user namespace.
+}  // namespace
+
 bool EnterUserNamespace(std::string* failure) {
     uid_t uid = ::getuid();
     gid_t gid = ::getgid();
@@ -52,6 +53,8 @@ bool EnterUserNamespace(std::string* failure) {
     }
     return true;
 }
+
+namespace {
 
 // Makes sure `path` is a directory to mount on, creating it if missing.
 bool MakeDirectoryMountPoint(const std::string& path) {
@@ -113,6 +116,8 @@ unsigned long LockedFlags(const std::string& path) {
     return flags;
 }
 
+}  // namespace
+
 bool BindReadOnly(const char* host, const std::string& target, std::string* failure) {
     if (!MakeDirectoryMountPoint(target)) {
         return Failed(failure, "cannot make the mount point " + target);
@@ -137,8 +142,6 @@ bool BindDevNull(const std::string& root, std::string* failure) {
     }
     return true;
 }
-
-}  // namespace
 
 bool EnterSandbox(const std::string& root_arg, std::string* failure) {
     char resolved[PATH_MAX];

@@ -19,6 +19,16 @@ namespace upd::platform {
 // the step that failed; the process must then not go on.
 bool EnterSandbox(const std::string& root, std::string* failure);
 
+// Maps the caller's user and group to root inside a new user namespace.
+bool EnterUserNamespace(std::string* failure);
+
+// Binds the folder `host` (and the mounts below it) on `target`, created if
+// missing, and makes the bind read-only.
+bool BindReadOnly(const char* host, const std::string& target, std::string* failure);
+
+// Binds the host's /dev/null on `root`/dev/null, both created if missing.
+bool BindDevNull(const std::string& root, std::string* failure);
+
 class SimPlatform final : public Platform {
   public:
     // Sleeps the updater may still make after the stick was pulled before the

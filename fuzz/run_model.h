@@ -1,0 +1,595 @@
+// The whole-run fuzz target's model of the instrument's files: a snapshot of
+// the sandbox as path -> content, and a replay of the run list on it by the
+// operations' rules, to say what a run reported as complete must have left
+// and which shell commands it must have run.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "digest/md5.h"
+#include "digest/ssl.h"
+#include "files/file.h"
+#include "fuzz_support.h"
+#include "manifest/auxinfo.h"
+#include "time/date.h"
+#include "update/codes.h"
+#include "update/update.h"
+
+namespace upd::fuzz {
+
+struct FileState {
+    std::string content;  // left empty by a walk that reads no contents
+    mode_t mode = 0;
+    size_t size = 0;
+};
+
+// The sandbox's own files and folders (mounts left out), by absolute path.
+struct Tree {
+    std::map<std::string, FileState> files;
+    std::set<std::string> dirs;
+
+    bool Exists(const std::string& p) const { return files.count(p) || dirs.count(p); }
+    bool IsFile(const std::string& p) const { return files.count(p) != 0; }
+    bool IsDir(const std::string& p) const { return dirs.count(p) != 0; }
+    static std::string Parent(const std::string& p) {
+        size_t slash = p.rfind('/');
+        return slash == 0 ? "/" : p.substr(0, slash);
+    }
+    bool ParentIsDir(const std::string& p) const { return Parent(p) == "/" || IsDir(Parent(p)); }
+};
+
+// Adds what the folder `dirfd` (at `dir`) holds to `tree`, depth first; other
+// file systems (the sandbox's mounts) are left out. Files' contents are read
+// only with `contents`; ContentOf() reads one when it is needed.
+inline void Walk(int dirfd, const std::string& dir, dev_t dev, bool contents, Tree* tree) {
+    // Read with getdents64 into a buffer on the stack: readdir's own 32 KiB
+    // buffer per folder would be most of the cost of a walk.
+    std::vector<std::string> names;
+    alignas(8) char buf[4096];
+    for (;;) {
+        const long n = ::syscall(SYS_getdents64, dirfd, buf, sizeof buf);
+        FUZZ_CHECK(n >= 0);
+        if (n == 0) {
+            break;
+        }
+        for (long at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const dirent64*>(buf + at);
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+                names.emplace_back(e->d_name);
+            }
+            at += e->d_reclen;
+        }
+    }
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != dev) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            tree->dirs.insert(path);
+            int sub =
+                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                Walk(sub, path, dev, contents, tree);
+                ::close(sub);
+            }
+            continue;
+        }
+        FileState& f = tree->files[path];
+        f.mode = st.st_mode & 07777;
+        f.size = static_cast<size_t>(st.st_size);
+        if (!S_ISREG(st.st_mode)) {
+            f.mode |= S_IFMT;  // never the mode of a file the model makes
+            continue;
+        }
+        if (!contents) {
+            continue;
+        }
+        int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        FUZZ_CHECK(fd >= 0);
+        f.content.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (done < f.content.size()) {
+            ssize_t n = ::read(fd, f.content.data() + done, f.content.size() - done);
+            FUZZ_CHECK(n > 0);
+            done += static_cast<size_t>(n);
+        }
+        ::close(fd);
+    }
+}
+
+// The content of a file of the sandbox.
+inline std::string ContentOf(const std::string& path) {
+    std::string bytes;
+    FUZZ_CHECK(ReadWhole(path, &bytes));
+    return bytes;
+}
+
+// What the sandbox holds now.
+inline Tree Snapshot(bool contents) {
+    int root = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FUZZ_CHECK(root >= 0);
+    struct stat st {};
+    FUZZ_CHECK(::fstat(root, &st) == 0);
+    Tree tree;
+    Walk(root, "", st.st_dev, contents, &tree);
+    ::close(root);
+    return tree;
+}
+
+// Paths the model follows: absolute, without empty, "." or ".." parts. Any
+// other path makes the replay give up (the run is then checked only for the
+// invariants that hold for every run).
+inline bool Canonical(const std::string& p) {
+    if (p.size() < 2 || p[0] != '/' || p.back() == '/' || p.find('\0') != std::string::npos) {
+        return false;
+    }
+    size_t start = 1;
+    while (start <= p.size()) {
+        size_t end = p.find('/', start);
+        if (end == std::string::npos) {
+            end = p.size();
+        }
+        std::string part = p.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// A manifest value, read with a buffer larger than any the updater uses: the
+// updater refuses what its own buffers cannot hold, which no complete run did.
+inline bool Value(const char* section, const char* key, std::string* out) {
+    static char buf[8192];
+    bool found = false;
+    FUZZ_CHECK(GetAuxInfo(section, key, buf, sizeof buf, &found));
+    *out = found ? buf : "";
+    return found;
+}
+
+inline std::string Md5Hex(const std::string& bytes) {
+    md5_state_s state;
+    md5_init(&state);
+    md5_append(&state, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+               static_cast<int>(bytes.size()));
+    std::uint8_t d[16];
+    md5_finish(&state, d);
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : d) {
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    return out;
+}
+
+inline std::string Sha256Hex(const std::string& bytes) {
+    char out[80] = {};
+    FUZZ_CHECK(
+        SHA256HashBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out));
+    return out;
+}
+
+// The splash program's command line for a display message.
+inline std::string Splash(const std::string& message) {
+    return std::string(kSplashProgram) + " " + kSplashImage + " \"" + message + "\" " +
+           kSplashPlatform;
+}
+
+// The configuration merge's output, as ConfigUpdate writes it: the package's
+// version line cut to its key part, then the lines the merge rule takes.
+// Empty with *newer false when the package is not of a newer version; false
+// when either file has no version.
+inline bool MergedConfig(const std::string& package, const std::string& installed, bool* newer,
+                         std::string* merged) {
+    LineList2Owner p;
+    LineList2Owner i;
+    FUZZ_CHECK(ReadMemory2(reinterpret_cast<const unsigned char*>(package.data()), package.size(),
+                           p.out()));
+    FUZZ_CHECK(ReadMemory2(reinterpret_cast<const unsigned char*>(installed.data()),
+                           installed.size(), i.out()));
+    double pv = 0;
+    double iv = 0;
+    if (!GetVersion(p.head(), &pv) || !GetVersion(i.head(), &iv)) {
+        return false;
+    }
+    *newer = pv > iv;
+    merged->clear();
+    if (*newer) {
+        *merged = std::string(p.head()->first) + "\n";
+        MergeConfigLines(p.head(), i.head(), [merged](const LineList2* line) {
+            *merged += std::string(line->first) + line->rest + "\n";
+        });
+    }
+    return true;
+}
+
+// One shell command the run made, and the status it was given.
+struct Call {
+    std::string command;
+    int status;
+};
+
+// Replays the run list on a snapshot taken before the run. `Follow()` is
+// false when a path is outside what the model follows; `MustFail()` when the
+// operations' rules say the run cannot complete.
+class Replay {
+  public:
+    // The stick's device path, and where it goes when the stick is pulled.
+    static constexpr char kStick[] = "/dev/stick";
+    static constexpr char kPulledStick[] = "/dev/stick-pulled";
+
+    Replay(const Tree& tree, uint32_t flags, std::string timeStamp, const std::vector<Call>& calls)
+        : tree_(tree), flags_(flags), timeStamp_(std::move(timeStamp)), calls_(calls) {}
+
+    // The run from the first message to the end, for a run that returned 0.
+    void Run(const Section* list) {
+        Expect(Splash("Updating firmware..."));
+        for (const Section* s = list; s != nullptr && ok(); s = s->next) {
+            Operation(s->name);
+        }
+        if (!ok()) {
+            return;
+        }
+        // The stick is pulled at the first sleep.
+        if (tree_.IsDir(kStick) || tree_.IsDir(kPulledStick)) {
+            return GiveUp();
+        }
+        if (tree_.IsFile(kStick)) {
+            Rename(kStick, kPulledStick);
+        }
+        Expect(Splash("Please remove USB device."));
+        if (reboot_) {
+            Expect(Splash("Rebooting..."));
+            Expect(kRebootCommand);
+        } else {
+            if (tree_.IsDir(kMainApplicationBackup)) {
+                return GiveUp();
+            }
+            if (!tree_.Exists(kMainApplication) && tree_.Exists(kMainApplicationBackup)) {
+                Rename(kMainApplicationBackup, kMainApplication);
+            }
+            if (tree_.Exists(kMainApplication)) {
+                Expect(std::string(kMainApplication) + " &");
+            }
+        }
+        if (ok() && next_call_ != calls_.size()) {
+            Diverge("the run made more shell commands than its sections ask for");
+        }
+    }
+
+    bool ok() const { return follow_ && !must_fail_; }
+    bool Follow() const { return follow_; }
+    bool MustFail() const { return must_fail_; }
+    const std::string& why() const { return why_; }
+    const Tree& tree() const { return tree_; }
+    // What the merges replayed wrote.
+    const std::set<std::string>& merges() const { return merges_; }
+
+  private:
+    void GiveUp() { follow_ = false; }
+    void Fail(const std::string& why) {
+        if (!must_fail_) {
+            why_ = why;
+        }
+        must_fail_ = true;
+    }
+    void Diverge(const std::string& why) { Fail(why); }
+
+    bool Path(const std::string& dir, const std::string& name, std::string* out) {
+        *out = dir + "/" + name;
+        if (!Canonical(*out)) {
+            GiveUp();
+            return false;
+        }
+        return true;
+    }
+
+    bool MakeDir(const std::string& dir) {
+        if (!Canonical(dir)) {
+            GiveUp();
+            return false;
+        }
+        if (tree_.Exists(dir)) {
+            return true;
+        }
+        if (!tree_.ParentIsDir(dir)) {
+            Fail("mkdir " + dir + " has no parent folder");
+            return false;
+        }
+        tree_.dirs.insert(dir);
+        return true;
+    }
+
+    // The shell command the run must make next; its status.
+    int Expect(const std::string& command, bool prefix_only = false, size_t keep_suffix = 0) {
+        if (next_call_ >= calls_.size()) {
+            Diverge("missing shell command: " + command);
+            return -1;
+        }
+        const Call& call = calls_[next_call_++];
+        bool same = prefix_only ? call.command.rfind(command, 0) == 0 &&
+                                      call.command.size() >= command.size() + keep_suffix
+                                : call.command == command;
+        if (!same) {
+            Diverge("shell command \"" + call.command + "\", expected \"" + command + "\"");
+        }
+        return call.status;
+    }
+
+    void Notice(int code) {
+        if (!tree_.Exists(kDownloadDir) && tree_.ParentIsDir(kDownloadDir)) {
+            tree_.dirs.insert(kDownloadDir);
+        }
+        const std::string log = Tree::Parent(kErrorFilePath);
+        if (tree_.IsDir(log) && !tree_.IsDir(kErrorFilePath)) {
+            Write(kErrorFilePath, "1902 " + std::to_string(code) + "\n", kNewFileMode);
+        }
+        Expect(Splash("Error updating firmware: " + std::to_string(code)));
+    }
+
+    void Write(const std::string& path, const std::string& bytes, mode_t mode) {
+        tree_.files[path] = {bytes, mode, bytes.size()};
+    }
+
+    bool Rename(const std::string& from, const std::string& to) {
+        if (!tree_.IsFile(from) || tree_.IsDir(to) || !tree_.ParentIsDir(to)) {
+            Fail("cannot rename " + from + " to " + to);
+            return false;
+        }
+        FileState f = tree_.files[from];
+        tree_.files.erase(from);
+        tree_.files[to] = f;
+        return true;
+    }
+
+    void Operation(const char* section) {
+        std::string op;
+        if (!Value(section, "Operation", &op)) {
+            return;
+        }
+        if (op == "TransferFile") {
+            Transfer(section);
+            if (ok() && (same_ || older_)) {
+                Notice(same_ ? kNoticeSame : kNoticeOlder);
+            }
+        } else if (op == "ConfigUpdate") {
+            Config(section);
+        } else if (op == "BackupFiles") {
+            for (const char* key : {"DestDir", "DestDir1", "DestDir2"}) {
+                std::string dir;
+                if (Value(section, key, &dir) && !MakeDir(dir)) {
+                    return;
+                }
+            }
+        } else if (op == "RemoveFiles") {
+            Remove(section);
+        } else if (op == "MSP430Update") {
+            Msp430(section);
+        } else if (op == "FlashUpdate") {
+            Flash(section);
+        } else if (op == "Reboot") {
+            reboot_ = true;
+        }
+    }
+
+    static bool Switch(const char* section, const char* key, bool absent) {
+        std::string v;
+        return Value(section, key, &v) ? strcasecmp(v.c_str(), "true") == 0 : absent;
+    }
+
+    void Transfer(const char* section) {
+        std::string srcDir, srcFile, interimDir, interimFile, destDir, destFile, backupDir,
+            backupFile, stamp, md5, sha;
+        Value(section, "SrcDir", &srcDir);
+        Value(section, "SrcFile", &srcFile);
+        Value(section, "InterimDir", &interimDir);
+        Value(section, "InterimFile", &interimFile);
+        Value(section, "DestDir", &destDir);
+        Value(section, "DestFile", &destFile);
+        Value(section, "BackupDir", &backupDir);
+        Value(section, "BackupFile", &backupFile);
+        const bool hasStamp = Value(section, "TimeStamp", &stamp);
+        Value(section, "MD5Hash", &md5);
+        Value(section, "SHA256Hash", &sha);
+        const bool destNoExist = Switch(section, "DestNoExist", false);
+        const bool stampCheck = Switch(section, "TimeStampCheck", true);
+        const bool noUpdateSame = Switch(section, "NoUpdateSame", false);
+
+        if (hasStamp && stampCheck) {
+            if ((flags_ & (UPD_TIMESTAMP | UPD_FORCE)) == UPD_TIMESTAMP) {
+                std::int64_t installed = 0;
+                std::int64_t package = 0;
+                if (!ConvertTimeStamp(timeStamp_.c_str(), &installed) ||
+                    !ConvertTimeStamp(stamp.c_str(), &package)) {
+                    return Fail("a time stamp cannot be read");
+                }
+                same_ = same_ || package == installed;
+                older_ = older_ || (package < installed && package != installed);
+            }
+            if (same_ || older_) {
+                return;
+            }
+        }
+        std::string src, interim, dest, backup;
+        if (!Path(srcDir, srcFile, &src) || !Path(interimDir, interimFile, &interim) ||
+            !Path(destDir, destFile, &dest) || !Path(backupDir, backupFile, &backup)) {
+            return;
+        }
+        if (noUpdateSame && tree_.IsFile(dest) && Md5Hex(tree_.files[dest].content) == md5) {
+            return;
+        }
+        if (!tree_.IsFile(src)) {
+            return Fail("no package file " + src);
+        }
+        if (!MakeDir(interimDir) || !MakeDir(destDir)) {
+            return;
+        }
+        if (tree_.IsDir(interim) || !tree_.ParentIsDir(interim)) {
+            return Fail("no interim copy can be made at " + interim);
+        }
+        const std::string bytes = tree_.files[src].content;
+        if (Md5Hex(bytes) != md5 || Sha256Hex(bytes) != sha) {
+            return Fail("the package file's digests differ");
+        }
+        Write(interim, bytes, 0755);
+        if (tree_.IsDir(backup)) {
+            return Fail("the old backup is a folder");
+        }
+        tree_.files.erase(backup);
+        if (tree_.IsDir(dest)) {
+            return GiveUp();  // moved aside as the backup, with all it holds
+        }
+        if (!(destNoExist && !tree_.Exists(dest))) {
+            if (!tree_.IsFile(dest) || !tree_.ParentIsDir(backup)) {
+                return Fail("no backup of " + dest + " can be made");
+            }
+            tree_.files[backup] = tree_.files[dest];
+        }
+        if (Rename(interim, dest)) {
+            tree_.files[dest].mode = 0755;
+        }
+    }
+
+    void Config(const char* section) {
+        std::string srcDir, srcFile, destDir, destFile, backupDir, backupFile, sha;
+        Value(section, "SrcDir", &srcDir);
+        Value(section, "SrcFile", &srcFile);
+        Value(section, "DestDir", &destDir);
+        Value(section, "DestFile", &destFile);
+        Value(section, "BackupDir", &backupDir);
+        Value(section, "BackupFile", &backupFile);
+        const bool hasSha = Value(section, "SHA256Hash", &sha);
+        std::string src, dest, backup;
+        if (!Path(srcDir, srcFile, &src) || !Path(destDir, destFile, &dest) ||
+            !Path(backupDir, backupFile, &backup)) {
+            return;
+        }
+        if (!tree_.IsFile(src) || !tree_.IsFile(dest)) {
+            return Fail("a configuration file is missing or a folder");
+        }
+        const std::string package = tree_.files[src].content;
+        if (hasSha && Sha256Hex(package) != sha) {
+            return Fail("the configuration file's digest differs");
+        }
+        if (tree_.IsDir(backup)) {
+            return Fail("the old configuration backup is a folder");
+        }
+        tree_.files.erase(backup);
+        if (!tree_.IsFile(dest) || (!hasSha && !tree_.IsFile(src))) {
+            return Fail("a configuration file was its own old backup");
+        }
+        bool newer = false;
+        std::string merged;
+        if (!MergedConfig(package, tree_.files[dest].content, &newer, &merged)) {
+            return Fail("a configuration file has no version");
+        }
+        if (!newer) {
+            return;
+        }
+        if (!tree_.ParentIsDir(backup)) {
+            return Fail("no configuration backup can be made");
+        }
+        merges_.insert(merged);
+        tree_.files[backup] = tree_.files[dest];
+        // The merged file is a new file: its mode is the process's default.
+        Write(dest, merged, kNewFileMode);
+    }
+
+    void Remove(const char* section) {
+        for (int n = 1;; ++n) {
+            std::string path;
+            if (!Value(section, ("file" + std::to_string(n)).c_str(), &path)) {
+                return;
+            }
+            if (!Canonical(path)) {
+                return GiveUp();
+            }
+            if (tree_.IsDir(path)) {
+                return Fail("a listed path is a folder");
+            }
+            tree_.files.erase(path);
+        }
+    }
+
+    static bool Succeeded(int status) {
+        return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    void Msp430(const char* section) {
+        std::string jtag, first, second;
+        Value(section, "CommandJTAG", &jtag);
+        Value(section, "Command1", &first);
+        Value(section, "Command2", &second);
+        if (!Succeeded(Expect(jtag))) {
+            return Fail("the JTAG command failed");
+        }
+        if (!Succeeded(Expect(first)) && !Succeeded(Expect(second))) {
+            Expect(second);
+        }
+    }
+
+    void Flash(const char* section) {
+        std::string device, write, data, sha;
+        Value(section, "Device", &device);
+        Value(section, "WriteCommand", &write);
+        Value(section, "DataPath1", &data);
+        if (!Value(section, "SHA256Hash", &sha)) {
+            Expect(write + " " + data + " " + device);
+            return;
+        }
+        if (!Canonical(data)) {
+            return GiveUp();
+        }
+        if (!tree_.IsFile(data) || !MakeDir(kDownloadDir)) {
+            return Fail("the flash data cannot be copied");
+        }
+        if (Sha256Hex(tree_.files[data].content) != sha) {
+            return Fail("the flash data's digest differs");
+        }
+        const std::string copy = std::string(kDownloadDir) + "/flash-";
+        const size_t before = next_call_;
+        const int status = Expect(write + " " + copy, /*prefix_only=*/true, 6 + 1 + device.size());
+        if (before < calls_.size() && !calls_[before].command.ends_with(" " + device)) {
+            Diverge("the flash command names another device");
+        }
+        if (status != 0) {
+            Fail("the flash write command failed");
+        }
+    }
+
+    // Mode of the files the run creates, under the harness's umask 022.
+    static constexpr mode_t kNewFileMode = 0644;
+
+    Tree tree_;
+    uint32_t flags_;
+    std::string timeStamp_;
+    const std::vector<Call>& calls_;
+    size_t next_call_ = 0;
+    bool follow_ = true;
+    bool must_fail_ = false;
+    bool same_ = false;
+    bool older_ = false;
+    bool reboot_ = false;
+    std::string why_;
+    std::set<std::string> merges_;
+};
+
+}  // namespace upd::fuzz
