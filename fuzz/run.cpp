@@ -8,11 +8,11 @@
 // complete must have left exactly the files and made exactly the shell
 // commands that its sections' rules give.
 //
-// Input: byte 0 options, byte 1 the -t time stamp (and the signing), bytes 2-3 which of the
-// first 16 shell commands fail, then texts separated by NUL bytes: the
-// manifest, /mnt/pkg/a, /mnt/pkg/b, /mnt/pkg/c, the installed configuration
-// /home/Brimwood/etc/app.conf, the installed file /home/Brimwood/bin/app, and
-// a signature. A text left out is a file left out. In the manifest, @MD5:x@
+// Input: byte 0 options, byte 1 the -t time stamp, bytes 2-3 which of the
+// first 16 shell commands fail, byte 4 the signing, then texts separated by
+// NUL bytes: the manifest, /mnt/pkg/a, /mnt/pkg/b, /mnt/pkg/c, the installed
+// configuration /home/Brimwood/etc/app.conf, the installed file
+// /home/Brimwood/bin/app, and a signature. A text left out is a file left out. In the manifest, @MD5:x@
 // and @SHA:x@ stand for the digests of /mnt/pkg/x (x = a, b or c).
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -43,9 +43,9 @@ constexpr uint8_t kTimeStamp = 0x02;    // -t, with the stamp chosen by byte 1
 constexpr uint8_t kUmountFails = 0x04;  // unmounting the stick fails (busy)
 constexpr uint8_t kKilled = 0x08;       // failing commands are killed, not exit 1
 constexpr uint8_t kMainMissing = 0x10;  // the main application is only a backup
-// -s when all three top bits are set (a signed run costs several unsigned
-// ones); the top two bits of byte 1 then say how the stick is signed.
-constexpr uint8_t kSigned = 0xe0;
+// -s from this value of byte 4 on, its low two bits saying how the stick is
+// signed: rare, since a signed run costs several unsigned ones.
+constexpr uint8_t kSignedFrom = 0xf8;
 enum class Signing { kNone, kGood, kText, kNoKey };
 
 constexpr const char* kStamps[] = {"2026-01-01 00:00:00", "2026-06-01 12:00:00",
@@ -384,13 +384,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     upd::fuzz::Input in(data, size);
     const uint8_t options = in.Byte();
-    const uint8_t stampByte = in.Byte();
-    const std::string stamp = kStamps[stampByte % std::size(kStamps)];
+    const std::string stamp = kStamps[in.Byte() % std::size(kStamps)];
+    const uint16_t failing = static_cast<uint16_t>(in.Byte() | in.Byte() << 8);
     constexpr Signing kSignings[] = {Signing::kGood, Signing::kText, Signing::kNoKey,
                                      Signing::kGood};
+    const uint8_t signingByte = in.Byte();
     const Signing signing =
-        (options & kSigned) == kSigned ? kSignings[stampByte >> 6] : Signing::kNone;
-    const uint16_t failing = static_cast<uint16_t>(in.Byte() | in.Byte() << 8);
+        signingByte >= kSignedFrom ? kSignings[signingByte & 3] : Signing::kNone;
     // The texts, cut at NUL bytes.
     std::vector<std::string> texts;
     for (std::string_view rest = in.Rest(); texts.size() < 7;) {
@@ -475,8 +475,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         upd::FreeAuxInfo();
         return Keep(signing);
     }
-    Replay replay(before, info.flags, stamp, platform.calls);
-    replay.Run(list);
+    // A complete run is replayed by the operations' rules.
+    std::optional<Replay> replay;
+    if (status == 0) {
+        replay.emplace(before, info.flags, stamp, platform.calls);
+        replay->Run(list);
+    }
 
     // Every installed path that was a whole file is still one: the old file,
     // a package file or a merge of this run.
@@ -492,7 +496,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(after.files.count(path) != 0);
         const std::string content = upd::fuzz::ContentOf(path);
-        if (!laidOut.count(content) && !replay.merges().count(content)) {
+        if (!laidOut.count(content) && !(replay && replay->merges().count(content))) {
             if (!merged) {
                 merged = WholeContents(list, before);
             }
@@ -500,12 +504,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    if (status == 0 && replay.Follow()) {
-        if (replay.MustFail()) {
-            std::fprintf(stderr, "run reported complete, but: %s\n", replay.why().c_str());
+    if (replay && replay->Follow()) {
+        if (replay->MustFail()) {
+            std::fprintf(stderr, "run reported complete, but: %s\n", replay->why().c_str());
         }
-        FUZZ_CHECK(!replay.MustFail());
-        for (const auto& [path, file] : replay.tree().files) {
+        FUZZ_CHECK(!replay->MustFail());
+        for (const auto& [path, file] : replay->tree().files) {
             const auto now = after.files.find(path);
             if (now == after.files.end() || now->second.mode != file.mode ||
                 now->second.size != file.size || upd::fuzz::ContentOf(path) != file.content) {
@@ -515,13 +519,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         for (const auto& [path, file] : after.files) {
-            if (!replay.tree().files.count(path)) {
+            if (!replay->tree().files.count(path)) {
                 std::fprintf(stderr, "a complete run left %s, which no section made\n",
                              path.c_str());
             }
-            FUZZ_CHECK(replay.tree().files.count(path) != 0);
+            FUZZ_CHECK(replay->tree().files.count(path) != 0);
         }
-        FUZZ_CHECK(replay.tree().dirs == after.dirs);
+        FUZZ_CHECK(replay->tree().dirs == after.dirs);
     }
     upd::FreeSectionList(&list);
     upd::FreeAuxInfo();
