@@ -370,6 +370,7 @@ extern "C" const char* __asan_default_options() {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     Sandbox().NoteArguments(*argc, *argv);
+    Sandbox().GainRights();
     return 0;
 }
 

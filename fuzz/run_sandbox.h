@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -46,6 +47,16 @@ class RunSandbox {
         }
     }
 
+    // Without root rights, becomes root of a user namespace of its own: the
+    // kernel allows that only to a process of one thread, so this is done
+    // before libFuzzer starts its threads. Files keep the caller as owner.
+    void GainRights() {
+        std::string failure;
+        if (::geteuid() != 0 && !platform::EnterUserNamespace(&failure)) {
+            Abort(failure);
+        }
+    }
+
     // Enters the sandbox; aborts when it cannot, since the run would then
     // reach the host's own files.
     void Enter() {
@@ -53,47 +64,55 @@ class RunSandbox {
         FUZZ_CHECK(::getcwd(cwd, sizeof cwd) != nullptr);
         cwd_ = cwd;
         std::string failure;
-        if (::geteuid() != 0 && !platform::EnterUserNamespace(&failure)) {
-            Abort(failure);
-        }
         FUZZ_CHECK(::unshare(CLONE_NEWNS) == 0);
         FUZZ_CHECK(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
-        // The writable folders may lie under /tmp, which the new root hides:
-        // each is bound through a descriptor opened before.
-        std::vector<int> fds;
-        for (const std::string& dir : writable_) {
-            int fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-            FUZZ_CHECK(fd >= 0);
-            fds.push_back(fd);
-        }
-        FUZZ_CHECK(::mount("upd-fuzz-run", kRoot, "tmpfs", MS_NOSUID, "mode=0755") == 0);
+        // What is bound into the new root: the host's programs, libraries
+        // and /proc, and the fuzzer's own folder (for the symbolizer of a
+        // report), read-only; the folders libFuzzer writes to, read-write.
+        // Each source is opened first, since it may lie under /tmp, which the
+        // new root hides, and outer folders are bound before inner ones.
+        struct Bind {
+            std::string path;
+            bool readOnly;
+            int fd;
+        };
+        std::vector<Bind> binds;
         for (const char* host : {"/usr", "/bin", "/lib", "/lib64", "/proc"}) {
-            struct stat st {};
-            if (::stat(host, &st) == 0 && S_ISDIR(st.st_mode) &&
-                !platform::BindReadOnly(host, std::string(kRoot) + host, &failure)) {
-                Abort(failure);
-            }
+            binds.push_back({host, true, -1});
         }
-        if (!platform::BindDevNull(kRoot, &failure)) {
-            Abort(failure);
-        }
-        for (size_t i = 0; i < writable_.size(); ++i) {
-            const std::string target = std::string(kRoot) + writable_[i];
-            MakeDirectories(target);
-            const std::string source = "/proc/self/fd/" + std::to_string(fds[i]);
-            FUZZ_CHECK(::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0);
-            ::close(fds[i]);
-        }
-        // The program's own folder, read-only, for the symbolizer of a report.
         char self[PATH_MAX];
         ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
         FUZZ_CHECK(n > 0);
         self[n] = '\0';
-        const std::string programDir = std::string(self).substr(0, std::string(self).rfind('/'));
-        MakeDirectories(kRoot + programDir);
-        if (!programDir.empty() &&
-            !platform::BindReadOnly(programDir.c_str(), kRoot + programDir, &failure)) {
+        binds.push_back({std::string(self).substr(0, std::string(self).rfind('/')), true, -1});
+        for (const std::string& dir : writable_) {
+            binds.push_back({dir, false, -1});
+        }
+        std::stable_sort(binds.begin(), binds.end(), [](const Bind& a, const Bind& b) {
+            return a.path.size() < b.path.size();
+        });
+        for (Bind& bind : binds) {
+            bind.fd = ::open(bind.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
+        FUZZ_CHECK(::mount("upd-fuzz-run", kRoot, "tmpfs", MS_NOSUID, "mode=0755") == 0);
+        if (!platform::BindDevNull(kRoot, &failure)) {
             Abort(failure);
+        }
+        for (const Bind& bind : binds) {
+            if (bind.fd < 0 || bind.path.empty()) {
+                continue;  // a host folder this system does not have
+            }
+            const std::string target = kRoot + bind.path;
+            const std::string source = "/proc/self/fd/" + std::to_string(bind.fd);
+            MakeDirectories(target);
+            if (bind.readOnly) {
+                if (!platform::BindReadOnly(source.c_str(), target, &failure)) {
+                    Abort(failure);
+                }
+            } else {
+                FUZZ_CHECK(::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0);
+            }
+            ::close(bind.fd);
         }
         FUZZ_CHECK(::chroot(kRoot) == 0);
         // The host's working directory, as an empty folder: relative paths
