@@ -31,6 +31,12 @@ int isord(const char* path);
 // characters; else 0. Both paths must be non-null.
 int SamePath(const char* a, const char* b);
 
+// 1 when the two paths name one directory entry however they are spelt: their
+// last components are equal and their folders are one folder (same device and
+// inode). 0 otherwise, also when a folder does not exist. Two names of one
+// file (hard links) are two entries.
+int SameEntry(const char* a, const char* b);
+
 // 1 when the file was unlinked; else 0 (directories are not removed).
 int RemoveFile(const char* path);
 

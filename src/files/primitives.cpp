@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "files/file.h"
 #include "platform/platform.h"
@@ -120,6 +122,39 @@ int SamePath(const char* a, const char* b) {
     ComparablePath(a, ca);
     ComparablePath(b, cb);
     return ::strcasecmp(ca, cb) == 0 ? 1 : 0;
+}
+
+namespace {
+
+// The folder part and the last component of a path ("." for a bare name).
+struct SplitPath {
+    std::string folder;
+    std::string name;
+
+    explicit SplitPath(std::string_view path) {
+        const std::size_t slash = path.rfind('/');
+        folder = slash == std::string_view::npos
+                     ? std::string(1, '.')
+                     : std::string(path.substr(0, slash == 0 ? 1 : slash));
+        name = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    }
+
+    // Whether the last component names a folder ("", "." or "..").
+    bool EndsInFolder() const { return name.empty() || name == "." || name == ".."; }
+};
+
+}  // namespace
+
+int SameEntry(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr) {
+        return 0;
+    }
+    const SplitPath pa(a);
+    const SplitPath pb(b);
+    if (pa.EndsInFolder() || pb.EndsInFolder()) {
+        return SameFile(a, b) ? 1 : 0;
+    }
+    return pa.name == pb.name && SameFile(pa.folder.c_str(), pb.folder.c_str()) ? 1 : 0;
 }
 
 int RemoveFile(const char* path) {

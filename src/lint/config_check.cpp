@@ -129,6 +129,13 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
                 "the installed configuration file " + Quote(dest) + " does not exist");
         return false;
     }
+    if (Paths::Same(backup, dest) || Paths::Same(backup, source)) {
+        c.Error(s, k.backupFile.line, kErrConfigBackupDest,
+                "the backup " + Quote(backup) + " is the " +
+                    (Paths::Same(backup, dest) ? "installed" : "package's") +
+                    " configuration file itself");
+        return false;
+    }
     const std::optional<std::string> sourceBytes = paths.Content(source);
     if (k.sha256.found && sourceBytes) {
         char digest[kConfigDigestSize] = {};

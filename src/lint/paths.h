@@ -23,6 +23,8 @@ class Paths {
     std::optional<std::string> Host(std::string_view inside) const;
     // True for /mnt and the paths under it.
     static bool OnStick(std::string_view inside);
+    // True when two paths name one file, as far as their text tells.
+    static bool Same(std::string_view a, std::string_view b) { return Key(a) == Key(b); }
 
     State Look(std::string_view inside) const;
     // The host file that holds the bytes the instrument would find at

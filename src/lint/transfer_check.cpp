@@ -204,6 +204,19 @@ bool CheckMakeDirectory(Checker& c, const std::string& s, const Value& dir) {
 bool CheckCopy(Checker& c, const std::string& s, const Transfer& t, const std::string& source) {
     Paths& paths = c.paths();
     const std::string interim = Join(t.interimDir, t.interimFile);
+    const std::string dest = Join(t.destDir, t.destFile);
+    const std::string backup = Join(t.backupDir, t.backupFile);
+    if (Paths::Same(interim, dest) || Paths::Same(interim, backup)) {
+        c.Error(s, t.interimFile.line, kErrTransferCopy,
+                "the interim copy " + Quote(interim) + " would be made on the " +
+                    (Paths::Same(interim, dest) ? "installed file" : "backup"));
+        return false;
+    }
+    if (paths.Look(dest) != State::kMissing && Paths::Same(dest, backup)) {
+        c.Error(s, t.backupFile.line, kErrTransferBackupDest,
+                "the backup " + Quote(backup) + " is the installed file itself");
+        return false;
+    }
     if (paths.Look(source) == State::kDirectory || paths.Look(interim) == State::kDirectory ||
         SamePath(source.c_str(), interim.c_str())) {
         c.Error(s, t.interimFile.line, kErrTransferCopy,

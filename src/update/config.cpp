@@ -217,6 +217,11 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     if (!exists(destPath)) {
         return Fail(info, kErrConfigDestMissing);
     }
+    // Removing the old backup must not remove the installed file or the
+    // package's own.
+    if (SameEntry(backupPath, destPath) || SameEntry(backupPath, srcPath)) {
+        return Fail(info, kErrConfigBackupDest);
+    }
     // A package file that is to be verified is read and checked before
     // anything on the instrument changes.
     PackageBytes verified;

@@ -169,6 +169,17 @@ int TransferFile(const char* section, UpdateInfo* info) {
         return Fail(info, kErrMakeDirectory);
     }
 
+    // The interim copy, the installed file and its backup are three files: a
+    // copy made onto the installed file or onto the backup, or an old backup
+    // removed that is the installed file, would lose the file the instrument
+    // runs (and a run could report an install that never happened).
+    if (SameEntry(interimPath, destPath) || SameEntry(interimPath, backupPath)) {
+        return Fail(info, kErrTransferCopy);
+    }
+    if (exists(destPath) && SameEntry(destPath, backupPath)) {
+        return Fail(info, kErrTransferBackupDest);
+    }
+
     // The copy is verified where it lies before anything installed is touched.
     if (!CopyFile(srcPath, interimPath)) {
         return Fail(info, kErrTransferCopy);

@@ -168,6 +168,22 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
          Transfer([](Keys& k) { Set(k, "BackupDir", "/home/Brimwood/backup/bin"); },
                   "B\nOperation = BackupFiles\nDestDir = /home/Brimwood/backup/bin\n")},
         {"interim copy on the stick", Transfer([](Keys& k) { Set(k, "InterimDir", "/mnt/tmp"); })},
+        {"interim copy on the installed file", Transfer([](Keys& k) {
+             Set(k, "InterimDir", "/home/Brimwood/bin");
+             Set(k, "InterimFile", "app.bin");
+         })},
+        {"backup is the installed file", Transfer([](Keys& k) {
+             Set(k, "BackupDir", "/home/Brimwood/bin/");
+             Set(k, "BackupFile", "app.bin");
+         })},
+        {"config: backup is the installed file",
+         [](const SimInstrument& sim) {
+             Config([](const SimInstrument&) {})(sim);
+             sim.WriteManifest(
+                 "SectionList\nSequence = S\nS\nOperation = ConfigUpdate\n"
+                 "SrcDir = /mnt/firmware\nSrcFile = app.conf\nDestDir = /home/Brimwood/cfg\n"
+                 "DestFile = app.conf\nBackupDir = /home/Brimwood/cfg\nBackupFile = app.conf\n");
+         }},
         {"config: no SrcDir",
          [](const SimInstrument& sim) {
              Config([](const SimInstrument&) {})(sim);

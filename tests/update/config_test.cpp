@@ -182,6 +182,27 @@ TEST_F(ConfigTest, FailuresLeaveWhatTheStepsBeforeThemDid) {
     }
 }
 
+// Removing the old backup would remove the installed file, or the package's
+// own, if the backup were either of them: the section is refused first.
+TEST_F(ConfigTest, BackupThatIsTheInstalledOrThePackageFileIsRefused) {
+    for (const char* named : {"etc", "pkg"}) {
+        SCOPED_TRACE(named);
+        SetUp();
+        Files("V2\nA 1\n", "V1\nA 2\n");
+        Load(ManifestText().Section("Cfg", {{"Operation", "ConfigUpdate"},
+                                            {"SrcDir", Path("pkg")},
+                                            {"SrcFile", "app.conf"},
+                                            {"DestDir", Path("etc")},
+                                            {"DestFile", "app.conf"},
+                                            {"BackupDir", Path(named) + "/."},
+                                            {"BackupFile", "app.conf"}}));
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(info.errorCode, kErrConfigBackupDest);
+        EXPECT_EQ(Installed(), "V1\nA 2\n");
+        EXPECT_EQ(ReadAll(Path("pkg/app.conf")), "V2\nA 1\n");
+    }
+}
+
 // The merged file goes beside the installed one under a name of its own,
 // whatever DestFile holds and whatever an earlier run left under that name.
 TEST_F(ConfigTest, TemporaryNameAlwaysFound) {

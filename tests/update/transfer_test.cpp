@@ -84,6 +84,41 @@ TEST_F(TransferTest, InstallsThroughVerifiedInterimCopyAndKeepsBackup) {
     EXPECT_EQ(st.st_ino, old.st_ino);
 }
 
+// The interim copy, the installed file and the backup must be three files,
+// however their paths are spelt: a copy onto the installed file or the
+// backup, or an old backup that is the installed file, would lose the
+// installed file (or report an install that never happened).
+TEST_F(TransferTest, InterimInstalledAndBackupMustBeThreeFiles) {
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> keys;
+        int code;
+    };
+    const Case cases[] = {
+        {"interim is the installed file",
+         {{"InterimDir", Path("dest")}, {"InterimFile", "app.bin"}},
+         kErrTransferCopy},
+        {"interim is the backup",
+         {{"InterimDir", Path("backup") + "//"}, {"InterimFile", "app.bak"}},
+         kErrTransferCopy},
+        {"backup is the installed file",
+         {{"BackupDir", Path("dest") + "/."}, {"BackupFile", "app.bin"}},
+         kErrTransferBackupDest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        WriteAll(Path("backup/app.bak"), kOldBackup);
+        for (const auto& [key, value] : c.keys) {
+            keys[key] = value;
+        }
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(info.errorCode, c.code);
+        EXPECT_EQ(ReadAll(Path("dest/app.bin")), kOld);
+        EXPECT_EQ(ReadAll(Path("backup/app.bak")), kOldBackup);
+    }
+}
+
 TEST_F(TransferTest, ExistingBackupIsReplaced) {
     WriteAll(Path("backup/app.bak"), kOldBackup);
     ASSERT_EQ(Run(), 1);
