@@ -28,8 +28,12 @@ class RunSandbox {
   public:
     // Remembers the folders named on libFuzzer's command line: positional
     // arguments (corpus folders, or the folder of an input file) and the
-    // folders of -artifact_prefix and -exact_artifact_path.
+    // folders of -artifact_prefix and -exact_artifact_path; and $TMPDIR,
+    // where libFuzzer keeps the control file of a corpus merge.
     void NoteArguments(int argc, char** argv) {
+        if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/') {
+            Note(tmp);
+        }
         for (int i = 1; i < argc; ++i) {
             std::string arg = argv[i];
             if (arg.rfind("-artifact_prefix=", 0) == 0) {
