@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -29,9 +30,13 @@ class RunSandbox {
     // Remembers the folders named on libFuzzer's command line: positional
     // arguments (corpus folders, or the folder of an input file) and the
     // folders of -artifact_prefix and -exact_artifact_path; and $TMPDIR,
-    // where libFuzzer keeps the control file of a corpus merge.
+    // where libFuzzer keeps the control file of a corpus merge, unless it is
+    // the system's /tmp (the instrument's /tmp stays the sandbox's own).
     void NoteArguments(int argc, char** argv) {
-        if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/') {
+        if (const char* tmp = std::getenv("TMPDIR");
+            tmp != nullptr && tmp[0] == '/' &&
+            std::string_view(tmp).find_first_not_of('/') != std::string_view::npos &&
+            std::string_view(tmp) != "/tmp" && std::string_view(tmp) != "/tmp/") {
             Note(tmp);
         }
         for (int i = 1; i < argc; ++i) {
