@@ -159,9 +159,10 @@ class RunSandbox {
         if (::realpath(path.c_str(), resolved) == nullptr) {
             return;
         }
-        if (std::string(resolved) == "/") {
-            std::fprintf(stderr, "fuzz_run: will not bind / into the sandbox\n");
-            std::abort();
+        // The instrument's / and /tmp are the sandbox's own.
+        if (std::string_view(resolved) == "/" || std::string_view(resolved) == "/tmp") {
+            std::fprintf(stderr, "fuzz_run: %s is not bound into the sandbox\n", resolved);
+            return;
         }
         for (const std::string& dir : writable_) {
             if (dir == resolved) {
