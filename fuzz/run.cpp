@@ -12,8 +12,8 @@
 // first 16 shell commands fail, byte 4 the signing, then texts separated by
 // NUL bytes: the manifest, /mnt/pkg/a, /mnt/pkg/b, /mnt/pkg/c, the installed
 // configuration /home/Brimwood/etc/app.conf, the installed file
-// /home/Brimwood/bin/app, and a signature. A text left out is a file left out. In the manifest, @MD5:x@
-// and @SHA:x@ stand for the digests of /mnt/pkg/x (x = a, b or c).
+// /home/Brimwood/bin/app, and a signature. A text left out is a file left out. In the manifest,
+// @MD5:x@ and @SHA:x@ stand for the digests of /mnt/pkg/x (x = a, b or c).
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -292,9 +292,10 @@ std::vector<std::string> Installed(const upd::Section* list) {
         upd::fuzz::Value(s->name, "Operation", &op);
         if ((op == "TransferFile" || op == "ConfigUpdate") &&
             upd::fuzz::Value(s->name, "DestDir", &dir) &&
-            upd::fuzz::Value(s->name, "DestFile", &file) &&
-            upd::fuzz::Canonical(dir + "/" + file)) {
-            out.push_back(dir + "/" + file);
+            upd::fuzz::Value(s->name, "DestFile", &file)) {
+            if (const auto path = upd::fuzz::Normalized(dir + "/" + file)) {
+                out.push_back(*path);
+            }
         }
     }
     return out;
@@ -314,7 +315,8 @@ std::set<std::string> WholeContents(const upd::Section* list, const Tree& before
             !upd::fuzz::Value(s->name, "SrcFile", &file)) {
             continue;
         }
-        const auto src = before.files.find(dir + "/" + file);
+        const auto path = upd::fuzz::Normalized(dir + "/" + file);
+        const auto src = path ? before.files.find(*path) : before.files.end();
         if (src == before.files.end()) {
             continue;
         }
@@ -329,6 +331,13 @@ std::set<std::string> WholeContents(const upd::Section* list, const Tree& before
     return wholes;
 }
 
+// Whether `raw` may name the file `path`: it does, or it is spelt so that
+// only the kernel can tell.
+bool MayBe(const std::string& raw, const std::string& path) {
+    const std::optional<std::string> normal = upd::fuzz::Normalized(raw);
+    return !normal || *normal == path;
+}
+
 // True when the run removes or moves `path` as something other than an
 // installed file: a listed removal, an interim copy or a backup.
 bool NamedOtherwise(const upd::Section* list, const std::string& path) {
@@ -338,26 +347,17 @@ bool NamedOtherwise(const upd::Section* list, const std::string& path) {
              {std::pair{"InterimDir", "InterimFile"}, std::pair{"BackupDir", "BackupFile"},
               std::pair{"SrcDir", "SrcFile"}}) {
             if (upd::fuzz::Value(s->name, dirKey, &a) && upd::fuzz::Value(s->name, fileKey, &b) &&
-                a + "/" + b == path) {
+                MayBe(a + "/" + b, path)) {
                 return true;
             }
         }
         for (int n = 1; upd::fuzz::Value(s->name, ("file" + std::to_string(n)).c_str(), &a); ++n) {
-            if (a == path) {
+            if (MayBe(a, path)) {
                 return true;
             }
         }
     }
     return false;
-}
-
-// Whether libFuzzer may keep the input in its corpus. Inputs of signed runs
-// are not kept: the instrument's loading of its public key costs several
-// times a whole unsigned run, and a corpus that grew signed inputs would spend
-// most of its time there. The signed seeds are still mutated, and the
-// operations after the check are the same code that unsigned runs explore.
-int Keep(Signing signing) {
-    return signing == Signing::kNone ? 0 : -1;
 }
 
 }  // namespace
@@ -466,7 +466,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (stream != nullptr) {
             std::fclose(stream);
         }
-        return Keep(signing);
+        return 0;
     }
     const bool loaded = upd::ReadAuxInfoStream(stream) != 0;
     std::fclose(stream);
@@ -474,7 +474,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!loaded || !upd::BuildSectionList("SectionList", "Sequence", &list)) {
         upd::FreeSectionList(&list);
         upd::FreeAuxInfo();
-        return Keep(signing);
+        return 0;
     }
     // A complete run is replayed by the operations' rules.
     std::optional<Replay> replay;
@@ -530,5 +530,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     upd::FreeSectionList(&list);
     upd::FreeAuxInfo();
-    return Keep(signing);
+    return 0;
 }

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -132,26 +133,40 @@ inline Tree Snapshot(bool contents) {
     return tree;
 }
 
-// Paths the model follows: absolute, without empty, "." or ".." parts. Any
-// other path makes the replay give up (the run is then checked only for the
-// invariants that hold for every run).
-inline bool Canonical(const std::string& p) {
-    if (p.size() < 2 || p[0] != '/' || p.back() == '/' || p.find('\0') != std::string::npos) {
-        return false;
+// The one spelling of a path that the model keys its files by: absolute,
+// repeated slashes and "." parts dropped (the tree has no symbolic links).
+// None for a path the model does not follow: relative, with "..", or ending
+// in a slash or "." (a folder where a file is meant); any run with one is
+// checked only for the invariants that hold for every run.
+inline std::optional<std::string> Normalized(const std::string& p, bool folder = false) {
+    if (p.empty() || p[0] != '/' || p.find('\0') != std::string::npos) {
+        return std::nullopt;
     }
+    std::string out;
     size_t start = 1;
     while (start <= p.size()) {
         size_t end = p.find('/', start);
         if (end == std::string::npos) {
             end = p.size();
         }
-        std::string part = p.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..") {
-            return false;
+        const std::string part = p.substr(start, end - start);
+        const bool last = end == p.size();
+        if (part == "..") {
+            return std::nullopt;
+        }
+        if (part.empty() || part == ".") {
+            if (last && !folder) {
+                return std::nullopt;
+            }
+        } else {
+            out += "/" + part;
         }
         start = end + 1;
     }
-    return true;
+    if (out.empty()) {
+        return std::nullopt;  // the root itself
+    }
+    return out;
 }
 
 // A manifest value, read with a buffer larger than any the updater uses: the
@@ -294,19 +309,22 @@ class Replay {
     void Diverge(const std::string& why) { Fail(why); }
 
     bool Path(const std::string& dir, const std::string& name, std::string* out) {
-        *out = dir + "/" + name;
-        if (!Canonical(*out)) {
+        const std::optional<std::string> path = Normalized(dir + "/" + name);
+        if (!path) {
             GiveUp();
             return false;
         }
+        *out = *path;
         return true;
     }
 
-    bool MakeDir(const std::string& dir) {
-        if (!Canonical(dir)) {
+    bool MakeDir(const std::string& raw) {
+        const std::optional<std::string> normal = Normalized(raw, /*folder=*/true);
+        if (!normal) {
             GiveUp();
             return false;
         }
+        const std::string& dir = *normal;
         if (tree_.Exists(dir)) {
             return true;
         }
@@ -519,13 +537,14 @@ class Replay {
             if (!Value(section, ("file" + std::to_string(n)).c_str(), &path)) {
                 return;
             }
-            if (!Canonical(path)) {
+            const std::optional<std::string> normal = Normalized(path);
+            if (!normal) {
                 return GiveUp();
             }
-            if (tree_.IsDir(path)) {
+            if (tree_.IsDir(*normal)) {
                 return Fail("a listed path is a folder");
             }
-            tree_.files.erase(path);
+            tree_.files.erase(*normal);
         }
     }
 
@@ -555,13 +574,14 @@ class Replay {
             Expect(write + " " + data + " " + device);
             return;
         }
-        if (!Canonical(data)) {
+        const std::optional<std::string> file = Normalized(data);
+        if (!file) {
             return GiveUp();
         }
-        if (!tree_.IsFile(data) || !MakeDir(kDownloadDir)) {
+        if (!tree_.IsFile(*file) || !MakeDir(kDownloadDir)) {
             return Fail("the flash data cannot be copied");
         }
-        if (Sha256Hex(tree_.files[data].content) != sha) {
+        if (Sha256Hex(tree_.files[*file].content) != sha) {
             return Fail("the flash data's digest differs");
         }
         const std::string copy = std::string(kDownloadDir) + "/flash-";
