@@ -93,7 +93,10 @@ class RunSandbox {
         ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
         FUZZ_CHECK(n > 0);
         self[n] = '\0';
-        binds.push_back({std::string(self).substr(0, std::string(self).rfind('/')), true, -1});
+        const std::string programDir = std::string(self).substr(0, std::string(self).rfind('/'));
+        if (programDir != "/tmp") {  // the instrument's /tmp stays the sandbox's own
+            binds.push_back({programDir, true, -1});
+        }
         for (const std::string& dir : writable_) {
             binds.push_back({dir, false, -1});
         }
