@@ -297,16 +297,20 @@ bool KnownCode(int code) {
 }
 
 // The installed paths of the run's transfers and merges.
-std::vector<std::string> Installed(const upd::Section* list) {
-    std::vector<std::string> out;
+std::set<std::string> Installed(const upd::Section* list) {
+    std::set<std::string> out;
+    std::set<std::string> seen;
     for (const upd::Section* s = list; s != nullptr; s = s->next) {
+        if (!seen.insert(s->name).second) {
+            continue;
+        }
         std::string op, dir, file;
         upd::fuzz::Value(s->name, "Operation", &op);
         if ((op == "TransferFile" || op == "ConfigUpdate") &&
             upd::fuzz::Value(s->name, "DestDir", &dir) &&
             upd::fuzz::Value(s->name, "DestFile", &file)) {
             if (const auto path = upd::fuzz::Normalized(dir + "/" + file)) {
-                out.push_back(*path);
+                out.insert(*path);
             }
         }
     }
@@ -320,7 +324,11 @@ std::set<std::string> WholeContents(const upd::Section* list, const Tree& before
     for (const auto& [path, file] : before.files) {
         wholes.insert(file.content);
     }
+    std::set<std::string> seen;
     for (const upd::Section* s = list; s != nullptr; s = s->next) {
+        if (!seen.insert(s->name).second) {
+            continue;
+        }
         std::string op, dir, file;
         if (!upd::fuzz::Value(s->name, "Operation", &op) || op != "ConfigUpdate" ||
             !upd::fuzz::Value(s->name, "SrcDir", &dir) ||
@@ -343,34 +351,47 @@ std::set<std::string> WholeContents(const upd::Section* list, const Tree& before
     return wholes;
 }
 
-// Whether `raw` may name the file `path`: it does, or it is spelt so that
-// only the kernel can tell.
-bool MayBe(const std::string& raw, const std::string& path) {
-    const std::optional<std::string> normal = upd::fuzz::Normalized(raw);
-    return !normal || *normal == path;
-}
+// The paths the run removes or moves as something other than an installed
+// file: listed removals, interim copies, backups and sources, each section
+// once. `unknown` when one is spelt so that only the kernel can tell.
+struct OtherNames {
+    std::set<std::string> paths;
+    bool unknown = false;
 
-// True when the run removes or moves `path` as something other than an
-// installed file: a listed removal, an interim copy or a backup.
-bool NamedOtherwise(const upd::Section* list, const std::string& path) {
-    for (const upd::Section* s = list; s != nullptr; s = s->next) {
-        std::string a, b;
-        for (const auto& [dirKey, fileKey] :
-             {std::pair{"InterimDir", "InterimFile"}, std::pair{"BackupDir", "BackupFile"},
-              std::pair{"SrcDir", "SrcFile"}}) {
-            if (upd::fuzz::Value(s->name, dirKey, &a) && upd::fuzz::Value(s->name, fileKey, &b) &&
-                MayBe(a + "/" + b, path)) {
-                return true;
+    explicit OtherNames(const upd::Section* list) {
+        std::set<std::string> seen;
+        for (const upd::Section* s = list; s != nullptr; s = s->next) {
+            if (!seen.insert(s->name).second) {
+                continue;
             }
-        }
-        for (int n = 1; upd::fuzz::Value(s->name, ("file" + std::to_string(n)).c_str(), &a); ++n) {
-            if (MayBe(a, path)) {
-                return true;
+            std::string a, b;
+            for (const auto& [dirKey, fileKey] :
+                 {std::pair{"InterimDir", "InterimFile"}, std::pair{"BackupDir", "BackupFile"},
+                  std::pair{"SrcDir", "SrcFile"}}) {
+                if (upd::fuzz::Value(s->name, dirKey, &a) &&
+                    upd::fuzz::Value(s->name, fileKey, &b)) {
+                    Add(a + "/" + b);
+                }
+            }
+            for (int n = 1; upd::fuzz::Value(s->name, ("file" + std::to_string(n)).c_str(), &a);
+                 ++n) {
+                Add(a);
             }
         }
     }
-    return false;
-}
+
+    bool MayName(const std::string& path) const { return unknown || paths.count(path) != 0; }
+
+  private:
+    void Add(const std::string& raw) {
+        const std::optional<std::string> normal = upd::fuzz::Normalized(raw);
+        if (normal) {
+            paths.insert(*normal);
+        } else {
+            unknown = true;
+        }
+    }
+};
 
 }  // namespace
 
@@ -503,9 +524,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         laidOut.insert(file.content);
     }
     std::optional<std::set<std::string>> merged;
+    const OtherNames others(list);
     for (const std::string& path : Installed(list)) {
         const auto was = before.files.find(path);
-        if (was == before.files.end() || NamedOtherwise(list, path)) {
+        if (was == before.files.end() || others.MayName(path)) {
             continue;
         }
         FUZZ_CHECK(after.files.count(path) != 0);
