@@ -105,6 +105,39 @@ class RunPlatform final : public upd::platform::Platform {
     unsigned sleeps_ = 0;
 };
 
+// Most names a run list of a fuzzed manifest may have. Lists that name lists
+// several times multiply up to the updater's own limit of 65,536 names, and a
+// run that long would spend the fuzzer's time on one input; the expansion
+// and its limit are fuzzed on their own elsewhere.
+constexpr size_t kRunListLimit = 256;
+
+// Whether the manifest's run list has more names than kRunListLimit. The
+// input is then not run. A list that fails sooner (a cycle, an empty list)
+// is run: the updater refuses it as quickly.
+bool TooLong(const std::string& manifest) {
+    FILE* stream = ::fmemopen(const_cast<char*>(manifest.data()), manifest.size(), "r");
+    if (manifest.empty() || stream == nullptr) {
+        if (stream != nullptr) {
+            std::fclose(stream);
+        }
+        return false;
+    }
+    const bool loaded = upd::ReadAuxInfoStream(stream) != 0;
+    std::fclose(stream);
+    upd::Section* list = nullptr;
+    bool tooLong = false;
+    if (loaded && !upd::BuildSectionList("SectionList", "Sequence", &list, kRunListLimit)) {
+        size_t names = 0;
+        for (const upd::Section* s = list; s != nullptr; s = s->next) {
+            ++names;
+        }
+        tooLong = names == kRunListLimit;
+    }
+    upd::FreeSectionList(&list);
+    upd::FreeAuxInfo();
+    return tooLong;
+}
+
 // FNV-1a of the input.
 uint32_t Hash(const uint8_t* data, size_t size) {
     uint32_t h = 2166136261u;
@@ -438,6 +471,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string manifest = Substitute(texts[0], texts);
 
+    if (TooLong(manifest)) {
+        return 0;
+    }
     const Tree before = LayOut(options, signing, texts, manifest);
     const std::vector<long> writable = Sandbox().WritableState();
 
