@@ -597,6 +597,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             FUZZ_CHECK(replay->tree().files.count(path) != 0);
         }
+        for (const std::string& dir : after.dirs) {
+            if (!replay->tree().dirs.count(dir)) {
+                std::fprintf(stderr, "a complete run made the folder %s, which no section made\n",
+                             dir.c_str());
+            }
+        }
+        for (const std::string& dir : replay->tree().dirs) {
+            if (!after.dirs.count(dir)) {
+                std::fprintf(stderr, "a complete run did not make the folder %s\n", dir.c_str());
+            }
+        }
         FUZZ_CHECK(replay->tree().dirs == after.dirs);
     }
     upd::FreeSectionList(&list);

@@ -42,6 +42,20 @@ struct FileState {
 struct Tree {
     std::map<std::string, FileState> files;
     std::set<std::string> dirs;
+    // The sandbox's mounts (the host's folders, /dev/null): there, but not
+    // the sandbox's own, so never walked into or removed.
+    std::set<std::string> mounts;
+
+    // Whether `p` is a mount or lies in one.
+    bool InMount(const std::string& p) const {
+        for (const std::string& m : mounts) {
+            if (p == m ||
+                (p.size() > m.size() && p.compare(0, m.size(), m) == 0 && p[m.size()] == '/')) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     bool Exists(const std::string& p) const { return files.count(p) || dirs.count(p); }
     bool IsFile(const std::string& p) const { return files.count(p) != 0; }
@@ -78,7 +92,11 @@ inline void Walk(int dirfd, const std::string& dir, dev_t dev, bool contents, Tr
     for (const std::string& name : names) {
         const std::string path = dir + "/" + name;
         struct stat st {};
-        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != dev) {
+        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (st.st_dev != dev) {
+            tree->mounts.insert(path);
             continue;
         }
         if (S_ISDIR(st.st_mode)) {
@@ -310,7 +328,7 @@ class Replay {
 
     bool Path(const std::string& dir, const std::string& name, std::string* out) {
         const std::optional<std::string> path = Normalized(dir + "/" + name);
-        if (!path) {
+        if (!path || tree_.InMount(*path)) {
             GiveUp();
             return false;
         }
@@ -320,7 +338,7 @@ class Replay {
 
     bool MakeDir(const std::string& raw) {
         const std::optional<std::string> normal = Normalized(raw, /*folder=*/true);
-        if (!normal) {
+        if (!normal || tree_.InMount(*normal)) {
             GiveUp();
             return false;
         }
@@ -538,7 +556,7 @@ class Replay {
                 return;
             }
             const std::optional<std::string> normal = Normalized(path);
-            if (!normal) {
+            if (!normal || tree_.InMount(*normal)) {
                 return GiveUp();
             }
             if (tree_.IsDir(*normal)) {
@@ -575,7 +593,7 @@ class Replay {
             return;
         }
         const std::optional<std::string> file = Normalized(data);
-        if (!file) {
+        if (!file || tree_.InMount(*file)) {
             return GiveUp();
         }
         if (!tree_.IsFile(*file) || !MakeDir(kDownloadDir)) {
