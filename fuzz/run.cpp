@@ -7,16 +7,7 @@
 // file, release the manifest store and the run list, and a run reported
 // complete must have left exactly the files and made exactly the shell
 // commands that its sections' rules give.
-//
-// Input: byte 0 options, byte 1 the -t time stamp, bytes 2-3 which of the
-// first 16 shell commands fail, byte 4 the signing, then texts separated by
-// NUL bytes: the manifest, /mnt/pkg/a, /mnt/pkg/b, /mnt/pkg/c, the installed
-// configuration /home/Brimwood/etc/app.conf, the installed file
-// /home/Brimwood/bin/app, and a signature. A text left out is a file left out. In the manifest,
-// @MD5:x@ and @SHA:x@ stand for the digests of /mnt/pkg/x (x = a, b or c).
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
+// The input's layout is in run_input.h.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -28,159 +19,24 @@
 
 #include "fuzz_support.h"
 #include "platform/platform.h"
+#include "run_input.h"
+#include "run_instrument.h"
 #include "run_model.h"
 #include "run_sandbox.h"
+#include "run_tree.h"
 
 namespace {
 
 using upd::fuzz::Call;
+using upd::fuzz::Case;
 using upd::fuzz::Replay;
 using upd::fuzz::Tree;
-
-// Option bits of the input's first byte.
-constexpr uint8_t kForce = 0x01;        // -f
-constexpr uint8_t kTimeStamp = 0x02;    // -t, with the stamp chosen by byte 1
-constexpr uint8_t kUmountFails = 0x04;  // unmounting the stick fails (busy)
-constexpr uint8_t kKilled = 0x08;       // failing commands are killed, not exit 1
-constexpr uint8_t kMainMissing = 0x10;  // the main application is only a backup
-// -s from this value of byte 4 on, its low two bits saying how the stick is
-// signed. A signed run costs several unsigned ones (the instrument's loading
-// of its public key), and a corpus soon holds inputs that ask for it: so only
-// one in eight of the inputs that ask run signed, which ones fixed by a hash
-// of the input, so that an input always runs the same way.
-constexpr uint8_t kSignedFrom = 0xf8;
-enum class Signing { kNone, kGood, kText, kNoKey };
-
-constexpr const char* kStamps[] = {"2026-01-01 00:00:00", "2026-06-01 12:00:00",
-                                   "20260601120000",      "2026-13-01 00:00:00",
-                                   "1970-01-01 00:00:00", "2040-02-29 23:59:59"};
-
-constexpr const char* kPackageFiles[] = {"/mnt/pkg/a", "/mnt/pkg/b", "/mnt/pkg/c"};
-
-// A platform that mounts nothing and runs nothing: commands are recorded and
-// given the statuses the input chose, and the stick is pulled at the first
-// sleep.
-class RunPlatform final : public upd::platform::Platform {
-  public:
-    RunPlatform(uint16_t failing, bool killed, bool umountFails)
-        : failing_(failing), killed_(killed), umountFails_(umountFails) {}
-
-    int Mount(const char*, const char*, const char*, unsigned long, const void*) override {
-        errno = EPERM;
-        return -1;
-    }
-    int Umount(const char*) override {
-        if (umountFails_) {
-            errno = EBUSY;
-            return -1;
-        }
-        return 0;
-    }
-    void Sync() override {}
-    int System(const char* command) override {
-        const size_t n = calls.size();
-        int status = 0;
-        if (n < 16 && (failing_ >> n) & 1) {
-            status = killed_ ? SIGKILL : 1 << 8;
-        }
-        calls.push_back({command, status});
-        return status;
-    }
-    unsigned Sleep(unsigned) override {
-        // A run that keeps waiting for a pulled stick never ends.
-        FUZZ_CHECK(++sleeps_ < 16);
-        if (::rename(Replay::kStick, Replay::kPulledStick) != 0 && errno != ENOENT) {
-            const std::string aside = std::string(Replay::kPulledStick) + std::to_string(sleeps_);
-            ::rename(Replay::kStick, aside.c_str());
-        }
-        return 0;
-    }
-
-    std::vector<Call> calls;
-
-  private:
-    uint16_t failing_;
-    bool killed_;
-    bool umountFails_;
-    unsigned sleeps_ = 0;
-};
 
 // Most names a run list of a fuzzed manifest may have. Lists that name lists
 // several times multiply up to the updater's own limit of 65,536 names, and a
 // run that long would spend the fuzzer's time on one input; the expansion
 // and its limit are fuzzed on their own elsewhere.
 constexpr size_t kRunListLimit = 256;
-
-// Whether the manifest's run list has more names than kRunListLimit. The
-// input is then not run. A list that fails sooner (a cycle, an empty list)
-// is run: the updater refuses it as quickly.
-bool TooLong(const std::string& manifest) {
-    FILE* stream = ::fmemopen(const_cast<char*>(manifest.data()), manifest.size(), "r");
-    if (manifest.empty() || stream == nullptr) {
-        if (stream != nullptr) {
-            std::fclose(stream);
-        }
-        return false;
-    }
-    const bool loaded = upd::ReadAuxInfoStream(stream) != 0;
-    std::fclose(stream);
-    upd::Section* list = nullptr;
-    bool tooLong = false;
-    if (loaded && !upd::BuildSectionList("SectionList", "Sequence", &list, kRunListLimit)) {
-        size_t names = 0;
-        for (const upd::Section* s = list; s != nullptr; s = s->next) {
-            ++names;
-        }
-        tooLong = names == kRunListLimit;
-    }
-    upd::FreeSectionList(&list);
-    upd::FreeAuxInfo();
-    return tooLong;
-}
-
-// FNV-1a of the input.
-uint32_t Hash(const uint8_t* data, size_t size) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < size; ++i) {
-        h = (h ^ data[i]) * 16777619u;
-    }
-    return h;
-}
-
-// The instrument's signing key, made once (small: it only has to be the one
-// the instrument's public key checks).
-struct Signer {
-    EVP_PKEY* key = nullptr;
-    std::string publicPem;
-
-    Signer() {
-        key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024));
-        FUZZ_CHECK(key != nullptr);
-        BIO* bio = BIO_new(BIO_s_mem());
-        FUZZ_CHECK(bio != nullptr && PEM_write_bio_PUBKEY(bio, key) == 1);
-        char* data = nullptr;
-        long len = BIO_get_mem_data(bio, &data);
-        publicPem.assign(data, static_cast<size_t>(len));
-        BIO_free(bio);
-    }
-
-    std::string Sign(const std::string& message) const {
-        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-        FUZZ_CHECK(ctx != nullptr);
-        size_t len = 0;
-        FUZZ_CHECK(EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1);
-        FUZZ_CHECK(EVP_DigestSign(ctx, nullptr, &len,
-                                  reinterpret_cast<const unsigned char*>(message.data()),
-                                  message.size()) == 1);
-        std::string sig(len, '\0');
-        FUZZ_CHECK(EVP_DigestSign(ctx, reinterpret_cast<unsigned char*>(sig.data()), &len,
-                                  reinterpret_cast<const unsigned char*>(message.data()),
-                                  message.size()) == 1);
-        EVP_MD_CTX_free(ctx);
-        sig.resize(len);
-        return sig;
-    }
-};
 
 upd::fuzz::RunSandbox& Sandbox() {
     static upd::fuzz::RunSandbox sandbox;
@@ -191,120 +47,6 @@ upd::fuzz::RunSandbox& Sandbox() {
 Tree& Base() {
     static Tree base;
     return base;
-}
-
-// @MD5:x@ and @SHA:x@ replaced by the digests of the package file x.
-std::string Substitute(std::string manifest, const std::vector<std::string>& texts) {
-    if (manifest.find('@') == std::string::npos) {
-        return manifest;
-    }
-    for (size_t i = 0; i < 3; ++i) {
-        const std::string bytes = i + 1 < texts.size() ? texts[i + 1] : "";
-        const std::string name(1, static_cast<char>('a' + i));
-        for (const bool md5 : {true, false}) {
-            const std::string tag = (md5 ? "@MD5:" : "@SHA:") + name + "@";
-            size_t at = manifest.find(tag);
-            if (at == std::string::npos) {
-                continue;
-            }
-            const std::string digest = md5 ? upd::fuzz::Md5Hex(bytes) : upd::fuzz::Sha256Hex(bytes);
-            for (; at != std::string::npos; at = manifest.find(tag, at + digest.size())) {
-                manifest.replace(at, tag.size(), digest);
-            }
-        }
-    }
-    return manifest;
-}
-
-// The instrument's folders, there before every run.
-constexpr const char* kLayoutDirs[] = {"/home",
-                                       "/home/Brimwood",
-                                       "/home/Brimwood/bin",
-                                       "/home/Brimwood/log",
-                                       "/home/Brimwood/download",
-                                       "/home/Brimwood/etc",
-                                       "/home/Brimwood/backup",
-                                       "/mnt",
-                                       "/mnt/firmware",
-                                       "/mnt/pkg",
-                                       "/dev"};
-
-// Takes the sandbox back from `now` (a walk of it) to `base`: every other
-// file and folder is removed, deepest first, and a folder of base that a run
-// moved away is made again.
-void Restore(const Tree& now, const Tree& base) {
-    for (const auto& [path, file] : now.files) {
-        if (!base.files.count(path)) {
-            FUZZ_CHECK(::unlink(path.c_str()) == 0);
-        }
-    }
-    for (auto it = now.dirs.rbegin(); it != now.dirs.rend(); ++it) {
-        if (!base.dirs.count(*it)) {
-            FUZZ_CHECK(::rmdir(it->c_str()) == 0);
-        }
-    }
-    for (const std::string& dir : base.dirs) {
-        if (!now.dirs.count(dir)) {
-            FUZZ_CHECK(::mkdir(dir.c_str(), 0755) == 0);
-        }
-    }
-}
-
-// Restores the sandbox when the input's checks are done, whichever way they end.
-class RestoreAtEnd {
-  public:
-    explicit RestoreAtEnd(const Tree& after) : after_(after) {}
-    ~RestoreAtEnd() { Restore(after_, Base()); }
-    RestoreAtEnd(const RestoreAtEnd&) = delete;
-    RestoreAtEnd& operator=(const RestoreAtEnd&) = delete;
-
-  private:
-    const Tree& after_;
-};
-
-// Writes a file of the layout and notes it in `tree`.
-void Put(Tree* tree, const std::string& path, const std::string& bytes) {
-    upd::fuzz::WriteWhole(path, bytes);
-    tree->files[path] = {bytes, 0644, bytes.size()};
-}
-
-// Lays out the instrument: the stick mounted on /mnt, the instrument's own
-// folders and files, and the stick's device path. Returns the tree as laid out.
-Tree LayOut(uint8_t options, Signing signing, const std::vector<std::string>& texts,
-            const std::string& manifest) {
-    Tree tree = Base();
-    Put(&tree, upd::kManifestPath, manifest);
-    for (size_t i = 0; i < 3; ++i) {
-        if (i + 1 < texts.size()) {
-            Put(&tree, kPackageFiles[i], texts[i + 1]);
-        }
-    }
-    if (texts.size() > 4) {
-        Put(&tree, "/home/Brimwood/etc/app.conf", texts[4]);
-    }
-    if (texts.size() > 5) {
-        Put(&tree, "/home/Brimwood/bin/app", texts[5]);
-    }
-    static const Signer signer;
-    switch (signing) {
-        case Signing::kGood:
-            Put(&tree, upd::kSignaturePath, signer.Sign(manifest));
-            Put(&tree, upd::kPublicKeyPath, signer.publicPem);
-            break;
-        case Signing::kText:
-            Put(&tree, upd::kSignaturePath, texts.size() > 6 ? texts[6] : "");
-            Put(&tree, upd::kPublicKeyPath, signer.publicPem);
-            break;
-        case Signing::kNoKey:
-            Put(&tree, upd::kSignaturePath, signer.Sign(manifest));
-            break;
-        case Signing::kNone:
-            break;
-    }
-    Put(&tree, options & kMainMissing ? upd::kMainApplicationBackup : upd::kMainApplication,
-        "main application\n");
-    Put(&tree, Replay::kStick, "");
-    return tree;
 }
 
 // Every regular file whose name marks it as a temporary of the updater.
@@ -426,6 +168,189 @@ struct OtherNames {
     }
 };
 
+// What a run returned, and the commands it made.
+struct Outcome {
+    int status = -1;
+    upd::UpdateInfo info{};
+    std::vector<Call> calls;
+};
+
+// The updater's run from the mounted stick, with the input's options.
+Outcome Run(const Case& c) {
+    Outcome out;
+    std::snprintf(out.info.device, sizeof out.info.device, "%s", Replay::kStick);
+    if (c.options & upd::fuzz::kForce) {
+        out.info.flags |= upd::UPD_FORCE;
+    }
+    if (c.options & upd::fuzz::kTimeStamp) {
+        out.info.flags |= upd::UPD_TIMESTAMP;
+        std::snprintf(out.info.timeStamp, sizeof out.info.timeStamp, "%s", c.stamp.c_str());
+    }
+    if (c.signing != upd::fuzz::Signing::kNone) {
+        out.info.flags |= upd::UPD_SSL;
+    }
+    upd::fuzz::RunPlatform platform(c.failing, c.options & upd::fuzz::kKilled,
+                                    c.options & upd::fuzz::kUmountFails);
+    upd::platform::Platform* previous = upd::platform::Install(&platform);
+    upd::Mounted = true;
+    upd::AuxInfo = false;
+    out.status = upd::RunSequence(&out.info);
+    upd::platform::Install(previous);
+    out.calls = std::move(platform.calls);
+    return out;
+}
+
+// The error file holds one code of the table; a failed run has reported a
+// failure there and shown it on the display.
+void CheckReport(const Outcome& outcome) {
+    std::string reported;
+    int code = 0;
+    const bool hasErrorFile = upd::fuzz::ReadWhole(upd::kErrorFilePath, &reported);
+    if (hasErrorFile) {
+        FUZZ_CHECK(std::sscanf(reported.c_str(), "1902 %d\n", &code) == 1);
+        FUZZ_CHECK(KnownCode(code));
+        FUZZ_CHECK(reported == "1902 " + std::to_string(code) + "\n");
+    }
+    if (std::getenv("UPD_FUZZ_RUN_TRACE") != nullptr) {
+        std::fprintf(stderr, "status %d, code %d, %zu commands\n", outcome.status, code,
+                     outcome.calls.size());
+    }
+    if (outcome.status == 1) {
+        FUZZ_CHECK(hasErrorFile && code != upd::kNoticeSame && code != upd::kNoticeOlder);
+        const std::string shown =
+            upd::fuzz::Splash("Error updating firmware: " + std::to_string(code));
+        bool wasShown = false;
+        for (const Call& call : outcome.calls) {
+            wasShown = wasShown || call.command == shown;
+        }
+        FUZZ_CHECK(wasShown);
+    }
+}
+
+// The manifest loaded again after a run, with its run list; both released
+// with the object.
+class Store {
+  public:
+    explicit Store(const std::string& manifest, size_t limit = upd::kMaxRunListEntries) {
+        FILE* stream = manifest.empty()
+                           ? nullptr
+                           : ::fmemopen(const_cast<char*>(manifest.data()), manifest.size(), "r");
+        if (stream == nullptr) {
+            return;
+        }
+        const bool read = upd::ReadAuxInfoStream(stream) != 0;
+        std::fclose(stream);
+        read_ = read;
+        loaded_ = read && upd::BuildSectionList("SectionList", "Sequence", &list_, limit);
+    }
+    ~Store() {
+        upd::FreeSectionList(&list_);
+        upd::FreeAuxInfo();
+    }
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Whether the manifest was read and its run list built.
+    bool loaded() const { return loaded_; }
+    // Whether the manifest was read (its run list may have failed).
+    bool read() const { return read_; }
+    const upd::Section* list() const { return list_; }
+
+  private:
+    upd::Section* list_ = nullptr;
+    bool read_ = false;
+    bool loaded_ = false;
+};
+
+// Whether the manifest's run list has more names than kRunListLimit. The
+// input is then not run. A list that fails sooner (a cycle, an empty list) is
+// run: the updater refuses it as quickly.
+bool TooLong(const std::string& manifest) {
+    const Store store(manifest, kRunListLimit);
+    if (!store.read() || store.loaded()) {
+        return false;
+    }
+    size_t names = 0;
+    for (const upd::Section* s = store.list(); s != nullptr; s = s->next) {
+        ++names;
+    }
+    return names == kRunListLimit;
+}
+
+// Every installed path that was a whole file is still one: an old file, a
+// package file or a merge of this run.
+void CheckWholeFiles(const upd::Section* list, const Tree& before, const Tree& after,
+                     const Replay* replay) {
+    std::set<std::string> laidOut;
+    for (const auto& [path, file] : before.files) {
+        laidOut.insert(file.content);
+    }
+    std::optional<std::set<std::string>> merged;
+    const OtherNames others(list);
+    for (const std::string& path : Installed(list)) {
+        if (!before.files.count(path) || others.MayName(path)) {
+            continue;
+        }
+        FUZZ_CHECK(after.files.count(path) != 0);
+        const std::string content = upd::fuzz::ContentOf(path);
+        if (laidOut.count(content) || (replay != nullptr && replay->merges().count(content))) {
+            continue;
+        }
+        if (!merged) {
+            merged = WholeContents(list, before);
+        }
+        FUZZ_CHECK(merged->count(content) != 0);
+    }
+}
+
+// A run reported complete left exactly the files and folders, and made
+// exactly the commands, that the replay of its sections gives.
+void CheckComplete(const Replay& replay, const Tree& after) {
+    if (replay.MustFail()) {
+        std::fprintf(stderr, "run reported complete, but: %s\n", replay.why().c_str());
+        FUZZ_CHECK(false);
+    }
+    for (const auto& [path, file] : replay.tree().files) {
+        const auto now = after.files.find(path);
+        if (now == after.files.end() || now->second.mode != file.mode ||
+            now->second.size != file.size || upd::fuzz::ContentOf(path) != file.content) {
+            std::fprintf(stderr, "after a complete run %s is not as its sections give it\n",
+                         path.c_str());
+            FUZZ_CHECK(false);
+        }
+    }
+    for (const auto& [path, file] : after.files) {
+        if (!replay.tree().files.count(path)) {
+            std::fprintf(stderr, "a complete run left %s, which no section made\n", path.c_str());
+            FUZZ_CHECK(false);
+        }
+    }
+    for (const std::string& dir : after.dirs) {
+        if (!replay.tree().dirs.count(dir)) {
+            std::fprintf(stderr, "a complete run made the folder %s, which no section made\n",
+                         dir.c_str());
+            FUZZ_CHECK(false);
+        }
+    }
+    for (const std::string& dir : replay.tree().dirs) {
+        if (!after.dirs.count(dir)) {
+            std::fprintf(stderr, "a complete run did not make the folder %s\n", dir.c_str());
+            FUZZ_CHECK(false);
+        }
+    }
+}
+
+// Enters the sandbox on the first input, and notes what it holds then with
+// the instrument's empty folders.
+void EnterSandbox() {
+    Sandbox().Enter();
+    ::umask(022);
+    for (const char* d : upd::fuzz::kLayoutDirs) {
+        FUZZ_CHECK(::mkdir(d, 0755) == 0 || errno == EEXIST);
+    }
+    Base() = upd::fuzz::Snapshot(true);
+}
+
 }  // namespace
 
 // A smaller quarantine than the default, so that freed memory is reused
@@ -442,175 +367,42 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Sandbox().entered()) {
-        Sandbox().Enter();
-        ::umask(022);
-        for (const char* d : kLayoutDirs) {
-            FUZZ_CHECK(::mkdir(d, 0755) == 0 || errno == EEXIST);
-        }
-        Base() = upd::fuzz::Snapshot(true);
+        EnterSandbox();
     }
-    upd::fuzz::Input in(data, size);
-    const uint8_t options = in.Byte();
-    const std::string stamp = kStamps[in.Byte() % std::size(kStamps)];
-    const uint16_t failing = static_cast<uint16_t>(in.Byte() | in.Byte() << 8);
-    constexpr Signing kSignings[] = {Signing::kGood, Signing::kText, Signing::kNoKey,
-                                     Signing::kGood};
-    const uint8_t signingByte = in.Byte();
-    const Signing signing = signingByte >= kSignedFrom && Hash(data, size) % 8 == 0
-                                ? kSignings[signingByte & 3]
-                                : Signing::kNone;
-    // The texts, cut at NUL bytes.
-    std::vector<std::string> texts;
-    for (std::string_view rest = in.Rest(); texts.size() < 7;) {
-        const size_t cut = rest.find('\0');
-        texts.emplace_back(rest.substr(0, cut));
-        if (cut == std::string_view::npos) {
-            break;
-        }
-        rest.remove_prefix(cut + 1);
-    }
-    const std::string manifest = Substitute(texts[0], texts);
-
-    if (TooLong(manifest)) {
+    const Case c = upd::fuzz::Decode(data, size);
+    if (TooLong(c.manifest)) {
         return 0;
     }
-    const Tree before = LayOut(options, signing, texts, manifest);
-    const std::vector<long> writable = Sandbox().WritableState();
+    const Tree before = upd::fuzz::LayOut(Base(), c);
+    Sandbox().Protect(true);
+    const Outcome outcome = Run(c);
+    Sandbox().Protect(false);
 
-    upd::UpdateInfo info{};
-    std::snprintf(info.device, sizeof info.device, "%s", Replay::kStick);
-    if (options & kForce) {
-        info.flags |= upd::UPD_FORCE;
-    }
-    if (options & kTimeStamp) {
-        info.flags |= upd::UPD_TIMESTAMP;
-        std::snprintf(info.timeStamp, sizeof info.timeStamp, "%s", stamp.c_str());
-    }
-    if (signing != Signing::kNone) {
-        info.flags |= upd::UPD_SSL;
-    }
-    RunPlatform platform(failing, options & kKilled, options & kUmountFails);
-    upd::platform::Platform* previous = upd::platform::Install(&platform);
-    upd::Mounted = true;
-    upd::AuxInfo = false;
-    const int status = upd::RunSequence(&info);
-    upd::platform::Install(previous);
-
-    // The run list is released on every path; the store is, unless the run
-    // stopped at a failing operation (the process then ends with it).
-    FUZZ_CHECK(status == 0 || status == 1);
-    FUZZ_CHECK(info.sections == nullptr);
+    // Every run: it ended with 0 or 1, released its run list, left no
+    // temporary file, reported only codes of the table (it could write
+    // nothing outside the sandbox). The store goes here when a failed operation left it loaded (the
+    // process then ends with it).
+    FUZZ_CHECK(outcome.status == 0 || outcome.status == 1);
+    FUZZ_CHECK(outcome.info.sections == nullptr);
     upd::FreeAuxInfo();
-    FUZZ_CHECK(Sandbox().WritableState() == writable);
-
     const Tree after = upd::fuzz::Snapshot(false);
-    const RestoreAtEnd restore(after);
+    const upd::fuzz::RestoreAtEnd restore(after, Base());
     FUZZ_CHECK(!TemporaryLeft(after));
-    std::string reported;
-    int code = 0;
-    const bool hasErrorFile = upd::fuzz::ReadWhole(upd::kErrorFilePath, &reported);
-    if (hasErrorFile) {
-        FUZZ_CHECK(std::sscanf(reported.c_str(), "1902 %d\n", &code) == 1);
-        FUZZ_CHECK(KnownCode(code));
-        FUZZ_CHECK(reported == "1902 " + std::to_string(code) + "\n");
-    }
-    if (status == 1) {
-        FUZZ_CHECK(hasErrorFile && code != upd::kNoticeSame && code != upd::kNoticeOlder);
-        const std::string shown =
-            upd::fuzz::Splash("Error updating firmware: " + std::to_string(code));
-        bool wasShown = false;
-        for (const Call& c : platform.calls) {
-            wasShown = wasShown || c.command == shown;
-        }
-        FUZZ_CHECK(wasShown);
-    }
+    CheckReport(outcome);
 
-    if (std::getenv("UPD_FUZZ_RUN_TRACE") != nullptr) {
-        std::fprintf(stderr, "status %d, code %d, %zu commands\n", status, code,
-                     platform.calls.size());
-    }
-
-    // The run as the operations' rules give it, on the tree as it was.
-    FILE* stream = ::fmemopen(const_cast<char*>(manifest.data()), manifest.size(), "r");
-    if (manifest.empty() || stream == nullptr) {
-        if (stream != nullptr) {
-            std::fclose(stream);
-        }
+    // What the run's sections say, for the checks of installed files.
+    Store store(c.manifest);
+    if (!store.loaded()) {
         return 0;
     }
-    const bool loaded = upd::ReadAuxInfoStream(stream) != 0;
-    std::fclose(stream);
-    upd::Section* list = nullptr;
-    if (!loaded || !upd::BuildSectionList("SectionList", "Sequence", &list)) {
-        upd::FreeSectionList(&list);
-        upd::FreeAuxInfo();
-        return 0;
-    }
-    // A complete run is replayed by the operations' rules.
     std::optional<Replay> replay;
-    if (status == 0) {
-        replay.emplace(before, info.flags, stamp, platform.calls);
-        replay->Run(list);
+    if (outcome.status == 0) {
+        replay.emplace(before, outcome.info.flags, c.stamp, outcome.calls);
+        replay->Run(store.list());
     }
-
-    // Every installed path that was a whole file is still one: the old file,
-    // a package file or a merge of this run.
-    std::set<std::string> laidOut;
-    for (const auto& [path, file] : before.files) {
-        laidOut.insert(file.content);
-    }
-    std::optional<std::set<std::string>> merged;
-    const OtherNames others(list);
-    for (const std::string& path : Installed(list)) {
-        const auto was = before.files.find(path);
-        if (was == before.files.end() || others.MayName(path)) {
-            continue;
-        }
-        FUZZ_CHECK(after.files.count(path) != 0);
-        const std::string content = upd::fuzz::ContentOf(path);
-        if (!laidOut.count(content) && !(replay && replay->merges().count(content))) {
-            if (!merged) {
-                merged = WholeContents(list, before);
-            }
-            FUZZ_CHECK(merged->count(content) != 0);
-        }
-    }
-
+    CheckWholeFiles(store.list(), before, after, replay ? &*replay : nullptr);
     if (replay && replay->Follow()) {
-        if (replay->MustFail()) {
-            std::fprintf(stderr, "run reported complete, but: %s\n", replay->why().c_str());
-        }
-        FUZZ_CHECK(!replay->MustFail());
-        for (const auto& [path, file] : replay->tree().files) {
-            const auto now = after.files.find(path);
-            if (now == after.files.end() || now->second.mode != file.mode ||
-                now->second.size != file.size || upd::fuzz::ContentOf(path) != file.content) {
-                std::fprintf(stderr, "after a complete run %s is not as its sections give it\n",
-                             path.c_str());
-                FUZZ_CHECK(false);
-            }
-        }
-        for (const auto& [path, file] : after.files) {
-            if (!replay->tree().files.count(path)) {
-                std::fprintf(stderr, "a complete run left %s, which no section made\n",
-                             path.c_str());
-            }
-            FUZZ_CHECK(replay->tree().files.count(path) != 0);
-        }
-        for (const std::string& dir : after.dirs) {
-            if (!replay->tree().dirs.count(dir)) {
-                std::fprintf(stderr, "a complete run made the folder %s, which no section made\n",
-                             dir.c_str());
-            }
-        }
-        for (const std::string& dir : replay->tree().dirs) {
-            if (!after.dirs.count(dir)) {
-                std::fprintf(stderr, "a complete run did not make the folder %s\n", dir.c_str());
-            }
-        }
-        FUZZ_CHECK(replay->tree().dirs == after.dirs);
+        CheckComplete(*replay, after);
     }
-    upd::FreeSectionList(&list);
-    upd::FreeAuxInfo();
     return 0;
 }

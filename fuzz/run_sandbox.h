@@ -2,8 +2,8 @@
 // mount namespace whose root directory is a fresh in-memory file system, so
 // that whatever paths a fuzzed manifest names, the run can only write inside
 // it. The host's programs and libraries are bound read-only; the folders
-// libFuzzer itself writes to (corpus, artifacts) are bound read-write at their
-// own paths, and are watched so that a run writing there is caught.
+// libFuzzer itself writes to (corpus, artifacts) are bound at their own paths,
+// read-only while the updater runs and writable between runs.
 #pragma once
 
 #include <fcntl.h>
@@ -136,17 +136,15 @@ class RunSandbox {
 
     bool entered() const { return entered_; }
 
-    // A fingerprint of the writable folders: their modification and change
-    // times. A run that wrote into one of them changes it.
-    std::vector<long> WritableState() const {
-        std::vector<long> state;
+    // Makes the folders libFuzzer writes to read-only for a run, or writable
+    // again after it: while the updater runs, nothing outside the sandbox's
+    // own file system can be written.
+    void Protect(bool readOnly) {
         for (const std::string& dir : writable_) {
-            struct stat st {};
-            FUZZ_CHECK(::stat(dir.c_str(), &st) == 0);
-            state.insert(state.end(), {st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
-                                       st.st_ctim.tv_nsec});
+            const unsigned long flags =
+                MS_BIND | MS_REMOUNT | (readOnly ? MS_RDONLY : 0) | platform::LockedFlags(dir);
+            FUZZ_CHECK(::mount(nullptr, dir.c_str(), nullptr, flags, nullptr) == 0);
         }
-        return state;
     }
 
   private:

@@ -90,8 +90,8 @@ bool MakeFileMountPoint(const std::string& path) {
     return true;
 }
 
-// The mount flags that a bind remount must repeat: inside a user namespace
-// the kernel refuses to drop the flags that the source mount was locked with.
+}  // namespace
+
 unsigned long LockedFlags(const std::string& path) {
     struct statvfs vfs {};
     if (::statvfs(path.c_str(), &vfs) != 0) {
@@ -115,8 +115,6 @@ unsigned long LockedFlags(const std::string& path) {
     }
     return flags;
 }
-
-}  // namespace
 
 bool BindReadOnly(const char* host, const std::string& target, std::string* failure) {
     if (!MakeDirectoryMountPoint(target)) {

@@ -22,6 +22,11 @@ bool EnterSandbox(const std::string& root, std::string* failure);
 // Maps the caller's user and group to root inside a new user namespace.
 bool EnterUserNamespace(std::string* failure);
 
+// The mount flags that a bind remount of the mount at `path` must repeat:
+// inside a user namespace the kernel refuses to drop the flags that the
+// source mount was locked with.
+unsigned long LockedFlags(const std::string& path);
+
 // Binds the folder `host` (and the mounts below it) on `target`, created if
 // missing, and makes the bind read-only.
 bool BindReadOnly(const char* host, const std::string& target, std::string* failure);
