@@ -60,6 +60,11 @@ bool Append(const char* name, Section*** tail) {
 }  // namespace
 
 int BuildSectionList(const char* listSection, const char* key, Section** list) {
+    return BuildSectionList(listSection, key, list, kMaxRunListEntries);
+}
+
+int BuildSectionList(const char* listSection, const char* key, Section** list,
+                     std::size_t maxEntries) {
     // New nodes go after the last one already in the list.
     Section** tail = list;
     std::size_t entries = 0;
@@ -92,7 +97,7 @@ int BuildSectionList(const char* listSection, const char* key, Section** list) {
                     return 0;
                 }
                 stack.push_back(Frame{item, Items(items)});
-            } else if (++entries > kMaxRunListEntries || !Append(item, &tail)) {
+            } else if (++entries > maxEntries || !Append(item, &tail)) {
                 return 0;
             }
         }

@@ -133,6 +133,13 @@ constexpr std::size_t kMaxRunListEntries = 65536;
 // appended before the failure stay in the list).
 int BuildSectionList(const char* listSection, const char* key, Section** list);
 
+// BuildSectionList with the run list's limit given: fails once *list would
+// hold more than `maxEntries` names, counting those already in it.
+// BuildSectionList passes kMaxRunListEntries; a smaller limit lets a caller
+// (the fuzz target) reach the limit's failure without building a long list.
+int BuildSectionList(const char* listSection, const char* key, Section** list,
+                     std::size_t maxEntries);
+
 // The operations. Each reads its keys from the manifest section `section` and
 // returns 1 when done (or rightly skipped), else 0 with its code in
 // info->errorCode.

@@ -89,6 +89,37 @@ TEST_F(SequenceTest, ListValueOf512CharactersIsRefused) {
     EXPECT_EQ(list, nullptr);
 }
 
+// The limit counts every name of the run list, those already in it too, and
+// nested lists name for name; a list one name over it fails with the names up
+// to the limit kept.
+TEST_F(SequenceTest, EntryLimitBoundary) {
+    struct Case {
+        const char* what;
+        Names before;
+        std::size_t limit;
+        int result;
+        Names names;
+    };
+    const Case cases[] = {
+        {"exactly the limit", {}, 5, 1, {"A", "B", "A", "B", "C"}},
+        {"one over", {}, 4, 0, {"A", "B", "A", "B"}},
+        {"existing names count", {"X"}, 6, 1, {"X", "A", "B", "A", "B", "C"}},
+        {"existing names count, one over", {"X"}, 5, 0, {"X", "A", "B", "A", "B"}},
+        {"a full list takes no more", {"X"}, 1, 0, {"X"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FreeAuxInfo();
+        FreeSectionList(&list);
+        Load(ManifestText().Line("SectionList").Line("Sequence = L, L, C\nL = A, B"));
+        for (const std::string& name : c.before) {
+            ASSERT_EQ(BuildSectionList("SectionList", name.c_str(), &list), 1);
+        }
+        EXPECT_EQ(BuildSectionList("SectionList", "Sequence", &list, c.limit), c.result);
+        EXPECT_EQ(Collect(list), c.names);
+    }
+}
+
 // A chain of lists deeper than any recursion could go ends normally.
 TEST_F(SequenceTest, VeryDeepChainDoesNotExhaustTheStack) {
     constexpr int kDepth = 20000;
