@@ -233,8 +233,10 @@ void CheckReport(const Outcome& outcome) {
 class Store {
   public:
     explicit Store(const std::string& manifest, size_t limit = upd::kMaxRunListEntries) {
+        // An empty manifest is read from an empty stream, as the updater does.
+        static char none[1];
         FILE* stream = manifest.empty()
-                           ? nullptr
+                           ? ::fmemopen(none, 0, "r")
                            : ::fmemopen(const_cast<char*>(manifest.data()), manifest.size(), "r");
         if (stream == nullptr) {
             return;
