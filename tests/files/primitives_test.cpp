@@ -121,6 +121,35 @@ TEST(SamePathTest, ComparesTextOnly) {
     }
 }
 
+// One directory entry however it is spelt; two names of one file are two
+// entries, so that a backup linked to the installed file is not taken for it.
+TEST_F(FilesTest, SameEntry) {
+    ASSERT_EQ(::mkdir(Path("d").c_str(), 0755), 0);
+    WriteAll(Path("d/f"), "x");
+    ASSERT_EQ(::link(Path("d/f").c_str(), Path("d/g").c_str()), 0);
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    struct Case {
+        std::string a, b;
+        int same;
+    };
+    const Case cases[] = {
+        {Path("d/f"), Path("d//f"), 1},
+        {Path("d/f"), Path("d/./f"), 1},
+        {Path("d/f"), "d/f", 1},              // relative to the working directory
+        {Path("d/new"), Path("d/./new"), 1},  // an entry not made yet
+        {Path("d/f"), Path("d/g"), 0},        // a hard link
+        {Path("d/f"), Path("d/F"), 0},
+        {Path("none/f"), Path("none/f"), 0},  // no such folder
+        {Path("d"), Path("d/."), 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameEntry(c.a.c_str(), c.b.c_str()), c.same) << c.a << " | " << c.b;
+    }
+    ASSERT_EQ(::chdir(cwd), 0);
+}
+
 TEST_F(FilesTest, RemoveFile) {
     WriteAll(Path("file"), "x");
     ::mkdir(Path("dir").c_str(), 0755);
