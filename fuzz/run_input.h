@@ -31,7 +31,7 @@ inline constexpr uint8_t kMainMissing = 0x10;  // the main application is only a
 // -s from this value of byte 4 on, its low two bits saying how the stick is
 // signed. A signed run costs several unsigned ones (the instrument's loading
 // of its public key), and a corpus soon holds inputs that ask for it: so only
-// one in eight of the inputs that ask run signed, which ones fixed by a hash
+// one in 32 of the inputs that ask run signed, which ones fixed by a hash
 // of the input, so that an input always runs the same way.
 inline constexpr uint8_t kSignedFrom = 0xf8;
 enum class Signing { kNone, kGood, kText, kNoKey };
@@ -91,7 +91,7 @@ inline Case Decode(const uint8_t* data, size_t size) {
     constexpr Signing kSignings[] = {Signing::kGood, Signing::kText, Signing::kNoKey,
                                      Signing::kGood};
     const uint8_t signing = in.Byte();
-    if (signing >= kSignedFrom && Hash(data, size) % 8 == 0) {
+    if (signing >= kSignedFrom && Hash(data, size) % 32 == 0) {
         c.signing = kSignings[signing & 3];
     }
     for (std::string_view rest = in.Rest(); c.texts.size() < 7;) {

@@ -61,7 +61,6 @@ struct Tree {
 inline void Walk(int dirfd, const std::string& dir, dev_t dev, bool contents, Tree* tree) {
     // Read with getdents64 into a buffer on the stack: readdir's own 32 KiB
     // buffer per folder would be most of the cost of a walk.
-    std::vector<std::string> names;
     alignas(8) char buf[4096];
     for (;;) {
         const long n = ::syscall(SYS_getdents64, dirfd, buf, sizeof buf);
@@ -71,52 +70,50 @@ inline void Walk(int dirfd, const std::string& dir, dev_t dev, bool contents, Tr
         }
         for (long at = 0; at < n;) {
             const auto* e = reinterpret_cast<const dirent64*>(buf + at);
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-                names.emplace_back(e->d_name);
-            }
             at += e->d_reclen;
-        }
-    }
-    for (const std::string& name : names) {
-        const std::string path = dir + "/" + name;
-        struct stat st {};
-        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        if (st.st_dev != dev) {
-            tree->mounts.insert(path);
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            tree->dirs.insert(path);
-            int sub =
-                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) {
-                Walk(sub, path, dev, contents, tree);
-                ::close(sub);
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) {
+                continue;
             }
-            continue;
+            std::string path = dir + "/" + e->d_name;
+            struct stat st {};
+            if (::fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            }
+            if (st.st_dev != dev) {
+                tree->mounts.insert(std::move(path));
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                const std::string& added = *tree->dirs.insert(std::move(path)).first;
+                const int sub =
+                    ::openat(dirfd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (sub >= 0) {
+                    Walk(sub, added, dev, contents, tree);
+                    ::close(sub);
+                }
+                continue;
+            }
+            FileState& f = tree->files[std::move(path)];
+            f.mode = st.st_mode & 07777;
+            f.size = static_cast<size_t>(st.st_size);
+            if (!S_ISREG(st.st_mode)) {
+                f.mode |= S_IFMT;  // never the mode of a file the model makes
+                continue;
+            }
+            if (!contents) {
+                continue;
+            }
+            const int fd = ::openat(dirfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            FUZZ_CHECK(fd >= 0);
+            f.content.resize(f.size);
+            size_t done = 0;
+            while (done < f.content.size()) {
+                const ssize_t got = ::read(fd, f.content.data() + done, f.content.size() - done);
+                FUZZ_CHECK(got > 0);
+                done += static_cast<size_t>(got);
+            }
+            ::close(fd);
         }
-        FileState& f = tree->files[path];
-        f.mode = st.st_mode & 07777;
-        f.size = static_cast<size_t>(st.st_size);
-        if (!S_ISREG(st.st_mode)) {
-            f.mode |= S_IFMT;  // never the mode of a file the model makes
-            continue;
-        }
-        if (!contents) {
-            continue;
-        }
-        int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        FUZZ_CHECK(fd >= 0);
-        f.content.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < f.content.size()) {
-            ssize_t n = ::read(fd, f.content.data() + done, f.content.size() - done);
-            FUZZ_CHECK(n > 0);
-            done += static_cast<size_t>(n);
-        }
-        ::close(fd);
     }
 }
 
