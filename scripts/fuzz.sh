@@ -119,7 +119,7 @@ merge_target() {
         [ -f "$f" ] || continue
         sum=$(sha1sum <"$f")
         sum=${sum%% *}
-        [ -z "${named[$sum]:-}" ] || mv "$f" "$out/${named[$sum]}"
+        [ -z "${named[$sum]:-}" ] || [ "${f##*/}" = "${named[$sum]}" ] || mv "$f" "$out/${named[$sum]}"
     done
     [ -n "$(ls -A "$out")" ] || return 1  # never replace seeds with nothing
     rm -rf "$seeds"
