@@ -73,24 +73,31 @@ bool KnownCode(int code) {
     return false;
 }
 
+// Calls `visit` with each section of the run list once, however often the
+// list names it.
+template <typename Visit>
+void EachSection(const upd::Section* list, Visit visit) {
+    std::set<std::string_view> seen;
+    for (const upd::Section* s = list; s != nullptr; s = s->next) {
+        if (seen.insert(s->name).second) {
+            visit(s->name);
+        }
+    }
+}
+
 // The installed paths of the run's transfers and merges.
 std::set<std::string> Installed(const upd::Section* list) {
     std::set<std::string> out;
-    std::set<std::string> seen;
-    for (const upd::Section* s = list; s != nullptr; s = s->next) {
-        if (!seen.insert(s->name).second) {
-            continue;
-        }
-        std::string op, dir, file;
-        upd::fuzz::Value(s->name, "Operation", &op);
+    EachSection(list, [&out](const char* section) {
+        std::string op, path;
+        upd::fuzz::Value(section, "Operation", &op);
         if ((op == "TransferFile" || op == "ConfigUpdate") &&
-            upd::fuzz::Value(s->name, "DestDir", &dir) &&
-            upd::fuzz::Value(s->name, "DestFile", &file)) {
-            if (const auto path = upd::fuzz::Normalized(dir + "/" + file)) {
-                out.insert(*path);
+            upd::fuzz::PathValue(section, "DestDir", "DestFile", &path)) {
+            if (const auto normal = upd::fuzz::Normalized(path)) {
+                out.insert(*normal);
             }
         }
-    }
+    });
     return out;
 }
 
@@ -101,21 +108,16 @@ std::set<std::string> WholeContents(const upd::Section* list, const Tree& before
     for (const auto& [path, file] : before.files) {
         wholes.insert(file.content);
     }
-    std::set<std::string> seen;
-    for (const upd::Section* s = list; s != nullptr; s = s->next) {
-        if (!seen.insert(s->name).second) {
-            continue;
+    EachSection(list, [&](const char* section) {
+        std::string op, raw;
+        if (!upd::fuzz::Value(section, "Operation", &op) || op != "ConfigUpdate" ||
+            !upd::fuzz::PathValue(section, "SrcDir", "SrcFile", &raw)) {
+            return;
         }
-        std::string op, dir, file;
-        if (!upd::fuzz::Value(s->name, "Operation", &op) || op != "ConfigUpdate" ||
-            !upd::fuzz::Value(s->name, "SrcDir", &dir) ||
-            !upd::fuzz::Value(s->name, "SrcFile", &file)) {
-            continue;
-        }
-        const auto path = upd::fuzz::Normalized(dir + "/" + file);
+        const auto path = upd::fuzz::Normalized(raw);
         const auto src = path ? before.files.find(*path) : before.files.end();
         if (src == before.files.end()) {
-            continue;
+            return;
         }
         for (const std::string& installed : std::set<std::string>(wholes)) {
             bool newer = false;
@@ -124,7 +126,7 @@ std::set<std::string> WholeContents(const upd::Section* list, const Tree& before
                 wholes.insert(merged);
             }
         }
-    }
+    });
     return wholes;
 }
 
@@ -136,25 +138,20 @@ struct OtherNames {
     bool unknown = false;
 
     explicit OtherNames(const upd::Section* list) {
-        std::set<std::string> seen;
-        for (const upd::Section* s = list; s != nullptr; s = s->next) {
-            if (!seen.insert(s->name).second) {
-                continue;
-            }
-            std::string a, b;
+        EachSection(list, [this](const char* section) {
+            std::string path;
             for (const auto& [dirKey, fileKey] :
                  {std::pair{"InterimDir", "InterimFile"}, std::pair{"BackupDir", "BackupFile"},
                   std::pair{"SrcDir", "SrcFile"}}) {
-                if (upd::fuzz::Value(s->name, dirKey, &a) &&
-                    upd::fuzz::Value(s->name, fileKey, &b)) {
-                    Add(a + "/" + b);
+                if (upd::fuzz::PathValue(section, dirKey, fileKey, &path)) {
+                    Add(path);
                 }
             }
-            for (int n = 1; upd::fuzz::Value(s->name, ("file" + std::to_string(n)).c_str(), &a);
+            for (int n = 1; upd::fuzz::Value(section, ("file" + std::to_string(n)).c_str(), &path);
                  ++n) {
-                Add(a);
+                Add(path);
             }
-        }
+        });
     }
 
     bool MayName(const std::string& path) const { return unknown || paths.count(path) != 0; }

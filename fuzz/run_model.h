@@ -37,6 +37,17 @@ inline bool Value(const char* section, const char* key, std::string* out) {
     return found;
 }
 
+// The path "DIR/FILE" of a section's two keys; false when either is absent.
+inline bool PathValue(const char* section, const char* dirKey, const char* fileKey,
+                      std::string* out) {
+    std::string dir, file;
+    if (!Value(section, dirKey, &dir) || !Value(section, fileKey, &file)) {
+        return false;
+    }
+    *out = dir + "/" + file;
+    return true;
+}
+
 inline std::string Md5Hex(const std::string& bytes) {
     md5_state_s state;
     md5_init(&state);
@@ -166,8 +177,12 @@ class Replay {
     }
     void Diverge(const std::string& why) { Fail(why); }
 
-    bool Path(const std::string& dir, const std::string& name, std::string* out) {
-        const std::optional<std::string> path = Normalized(dir + "/" + name);
+    // The normalized path of a section's two keys; gives up when the model
+    // cannot follow it.
+    bool Follow(const char* section, const char* dirKey, const char* fileKey, std::string* out) {
+        std::string raw;
+        PathValue(section, dirKey, fileKey, &raw);
+        const std::optional<std::string> path = Normalized(raw);
         if (!path || tree_.InMount(*path)) {
             GiveUp();
             return false;
@@ -272,16 +287,9 @@ class Replay {
     }
 
     void Transfer(const char* section) {
-        std::string srcDir, srcFile, interimDir, interimFile, destDir, destFile, backupDir,
-            backupFile, stamp, md5, sha;
-        Value(section, "SrcDir", &srcDir);
-        Value(section, "SrcFile", &srcFile);
+        std::string interimDir, destDir, stamp, md5, sha;
         Value(section, "InterimDir", &interimDir);
-        Value(section, "InterimFile", &interimFile);
         Value(section, "DestDir", &destDir);
-        Value(section, "DestFile", &destFile);
-        Value(section, "BackupDir", &backupDir);
-        Value(section, "BackupFile", &backupFile);
         const bool hasStamp = Value(section, "TimeStamp", &stamp);
         Value(section, "MD5Hash", &md5);
         Value(section, "SHA256Hash", &sha);
@@ -305,8 +313,10 @@ class Replay {
             }
         }
         std::string src, interim, dest, backup;
-        if (!Path(srcDir, srcFile, &src) || !Path(interimDir, interimFile, &interim) ||
-            !Path(destDir, destFile, &dest) || !Path(backupDir, backupFile, &backup)) {
+        if (!Follow(section, "SrcDir", "SrcFile", &src) ||
+            !Follow(section, "InterimDir", "InterimFile", &interim) ||
+            !Follow(section, "DestDir", "DestFile", &dest) ||
+            !Follow(section, "BackupDir", "BackupFile", &backup)) {
             return;
         }
         if (noUpdateSame && tree_.IsFile(dest) && Md5Hex(tree_.files[dest].content) == md5) {
@@ -345,17 +355,11 @@ class Replay {
     }
 
     void Config(const char* section) {
-        std::string srcDir, srcFile, destDir, destFile, backupDir, backupFile, sha;
-        Value(section, "SrcDir", &srcDir);
-        Value(section, "SrcFile", &srcFile);
-        Value(section, "DestDir", &destDir);
-        Value(section, "DestFile", &destFile);
-        Value(section, "BackupDir", &backupDir);
-        Value(section, "BackupFile", &backupFile);
+        std::string sha, src, dest, backup;
         const bool hasSha = Value(section, "SHA256Hash", &sha);
-        std::string src, dest, backup;
-        if (!Path(srcDir, srcFile, &src) || !Path(destDir, destFile, &dest) ||
-            !Path(backupDir, backupFile, &backup)) {
+        if (!Follow(section, "SrcDir", "SrcFile", &src) ||
+            !Follow(section, "DestDir", "DestFile", &dest) ||
+            !Follow(section, "BackupDir", "BackupFile", &backup)) {
             return;
         }
         if (!tree_.IsFile(src) || !tree_.IsFile(dest)) {
