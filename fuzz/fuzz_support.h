@@ -120,18 +120,24 @@ inline void WriteWhole(const std::string& path, std::string_view bytes) {
 
 // The whole content of `path`, or false when it cannot be read.
 inline bool ReadWhole(const std::string& path, std::string* out) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
     out->clear();
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
-        out->append(buf, n);
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode)) {
+        out->reserve(static_cast<size_t>(st.st_size));
     }
-    bool ok = !ferror(f);
-    fclose(f);
+    char buf[4096];
+    for (ssize_t n; ok && (n = read(fd, buf, sizeof buf)) != 0;) {
+        ok = n > 0;
+        if (ok) {
+            out->append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
     return ok;
 }
 

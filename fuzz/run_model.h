@@ -183,7 +183,7 @@ class Replay {
         std::string raw;
         PathValue(section, dirKey, fileKey, &raw);
         const std::optional<std::string> path = Normalized(raw);
-        if (!path || tree_.InMount(*path)) {
+        if (!path || InMount(*path)) {
             GiveUp();
             return false;
         }
@@ -193,7 +193,7 @@ class Replay {
 
     bool MakeDir(const std::string& raw) {
         const std::optional<std::string> normal = Normalized(raw, /*folder=*/true);
-        if (!normal || tree_.InMount(*normal)) {
+        if (!normal || InMount(*normal)) {
             GiveUp();
             return false;
         }
@@ -400,7 +400,7 @@ class Replay {
                 return;
             }
             const std::optional<std::string> normal = Normalized(path);
-            if (!normal || tree_.InMount(*normal)) {
+            if (!normal || InMount(*normal)) {
                 return GiveUp();
             }
             if (tree_.IsDir(*normal)) {
@@ -437,7 +437,7 @@ class Replay {
             return;
         }
         const std::optional<std::string> file = Normalized(data);
-        if (!file || tree_.InMount(*file)) {
+        if (!file || InMount(*file)) {
             return GiveUp();
         }
         if (!tree_.IsFile(*file) || !MakeDir(kDownloadDir)) {

@@ -128,8 +128,21 @@ class RunSandbox {
         }
         FUZZ_CHECK(::chroot(kRoot) == 0);
         // The host's working directory, as an empty folder: relative paths
-        // given to libFuzzer and named by a manifest both resolve inside.
+        // given to libFuzzer resolve inside.
         MakeDirectories(cwd_);
+        // The folders made only to hold the binds and the working directory
+        // are read-only from here on, as the host's are: no run writes
+        // there, and the walk of the tree after each run leaves them out.
+        std::vector<std::string> scaffold;
+        for (const Bind& bind : binds) {
+            scaffold.push_back(bind.path);
+        }
+        scaffold.push_back(cwd_);
+        for (const std::string& top : ScaffoldTops(scaffold)) {
+            if (!platform::BindReadOnly(top.c_str(), top, &failure)) {
+                Abort(failure);
+            }
+        }
         FUZZ_CHECK(::chdir(cwd_.c_str()) == 0);
         entered_ = true;
     }
@@ -140,10 +153,17 @@ class RunSandbox {
     // again after it: while the updater runs, nothing outside the sandbox's
     // own file system can be written.
     void Protect(bool readOnly) {
-        for (const std::string& dir : writable_) {
+        if (locked_.size() != writable_.size()) {
+            // The flags a remount must keep, read once: nothing else
+            // remounts these folders.
+            for (const std::string& dir : writable_) {
+                locked_.push_back(platform::LockedFlags(dir));
+            }
+        }
+        for (size_t i = 0; i < writable_.size(); ++i) {
             const unsigned long flags =
-                MS_BIND | MS_REMOUNT | (readOnly ? MS_RDONLY : 0) | platform::LockedFlags(dir);
-            FUZZ_CHECK(::mount(nullptr, dir.c_str(), nullptr, flags, nullptr) == 0);
+                MS_BIND | MS_REMOUNT | (readOnly ? MS_RDONLY : 0) | locked_[i];
+            FUZZ_CHECK(::mount(nullptr, writable_[i].c_str(), nullptr, flags, nullptr) == 0);
         }
     }
 
@@ -189,6 +209,25 @@ class RunSandbox {
         Note(slash == 0 ? "/" : path.substr(0, slash));
     }
 
+    // The top folders of `paths` that are neither the instrument's own nor
+    // the host's bound ones, once each.
+    static std::vector<std::string> ScaffoldTops(const std::vector<std::string>& paths) {
+        constexpr std::string_view kKept[] = {"home", "mnt", "dev",   "tmp", "usr",
+                                              "bin",  "lib", "lib64", "proc"};
+        std::vector<std::string> tops;
+        for (const std::string& path : paths) {
+            const size_t end = path.find('/', 1);
+            const std::string top = path.substr(0, end);
+            if (top.size() > 1 &&
+                std::find(std::begin(kKept), std::end(kKept), std::string_view(top).substr(1)) ==
+                    std::end(kKept) &&
+                std::find(tops.begin(), tops.end(), top) == tops.end()) {
+                tops.push_back(top);
+            }
+        }
+        return tops;
+    }
+
     static void MakeDirectories(const std::string& path) {
         for (size_t at = 1; at <= path.size(); ++at) {
             if (at == path.size() || path[at] == '/') {
@@ -202,6 +241,7 @@ class RunSandbox {
     }
 
     std::vector<std::string> writable_;
+    std::vector<unsigned long> locked_;
     std::string cwd_;
     bool entered_ = false;
 };

@@ -13,6 +13,18 @@ bool IsBlankChar(int ch) {
     return ch == ' ' || ch == '\t';
 }
 
+// Holds a stream's lock for as long as it lives.
+class StreamLock {
+  public:
+    explicit StreamLock(FILE* stream) : stream_(stream) { flockfile(stream_); }
+    ~StreamLock() { funlockfile(stream_); }
+    StreamLock(const StreamLock&) = delete;
+    StreamLock& operator=(const StreamLock&) = delete;
+
+  private:
+    FILE* stream_;
+};
+
 }  // namespace
 
 int nextline(FILE* stream, char* buf, int size, int mode, int* skipped) {
@@ -33,7 +45,10 @@ int nextline(FILE* stream, char* buf, int size, int mode, int* skipped) {
         int len = 0;
         bool too_long = false;
         int ch;
-        while ((ch = getc(stream)) != EOF && ch != '\n') {
+        // The stream is locked once for the line rather than once for each
+        // character it holds.
+        const StreamLock lock(stream);
+        while ((ch = getc_unlocked(stream)) != EOF && ch != '\n') {
             if (ch == '\r') {
                 continue;
             }
