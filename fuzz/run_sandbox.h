@@ -133,12 +133,11 @@ class RunSandbox {
         // The folders made only to hold the binds and the working directory
         // are read-only from here on, as the host's are: no run writes
         // there, and the walk of the tree after each run leaves them out.
-        std::vector<std::string> scaffold;
+        std::vector<std::string> bound;
         for (const Bind& bind : binds) {
-            scaffold.push_back(bind.path);
+            bound.push_back(bind.path);
         }
-        scaffold.push_back(cwd_);
-        for (const std::string& top : ScaffoldTops(scaffold)) {
+        for (const std::string& top : ScaffoldTops(bound, cwd_)) {
             if (!platform::BindReadOnly(top.c_str(), top, &failure)) {
                 Abort(failure);
             }
@@ -209,22 +208,28 @@ class RunSandbox {
         Note(slash == 0 ? "/" : path.substr(0, slash));
     }
 
-    // The top folders of `paths` that are neither the instrument's own nor
-    // the host's bound ones, once each.
-    static std::vector<std::string> ScaffoldTops(const std::vector<std::string>& paths) {
+    // The top folders made to hold the binds `bound` (bound deeper down)
+    // and the working directory `cwd`, once each: not the instrument's own,
+    // nor the host's, nor a bind itself.
+    static std::vector<std::string> ScaffoldTops(const std::vector<std::string>& bound,
+                                                 const std::string& cwd) {
         constexpr std::string_view kKept[] = {"home", "mnt", "dev",   "tmp", "usr",
                                               "bin",  "lib", "lib64", "proc"};
         std::vector<std::string> tops;
-        for (const std::string& path : paths) {
-            const size_t end = path.find('/', 1);
-            const std::string top = path.substr(0, end);
+        auto add = [&](const std::string& path) {
+            const std::string top = path.substr(0, path.find('/', 1));
             if (top.size() > 1 &&
                 std::find(std::begin(kKept), std::end(kKept), std::string_view(top).substr(1)) ==
                     std::end(kKept) &&
+                std::find(bound.begin(), bound.end(), top) == bound.end() &&
                 std::find(tops.begin(), tops.end(), top) == tops.end()) {
                 tops.push_back(top);
             }
+        };
+        for (const std::string& path : bound) {
+            add(path);
         }
+        add(cwd);
         return tops;
     }
 
