@@ -1,7 +1,7 @@
-// The simulated instrument's Platform: the stick is a directory bound on the
-// mount point, failures are injected through control files, the user pulls
-// the stick at a chosen sleep, sleeps return at once, and every call is
-// written to the trace.
+// The simulated instrument's Platform: the stick is a directory served on the
+// mount point as vfat shows it (a bind mount where FUSE cannot be used),
+// failures are injected through control files, the user pulls the stick at a
+// chosen sleep, sleeps return at once, and every call is written to the trace.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -78,7 +78,8 @@ bool IsMountPoint(const char* path) {
            self.st_dev != parent.st_dev;
 }
 
-SimPlatform::SimPlatform(std::string sim_dir) : sim_dir_(std::move(sim_dir)) {}
+SimPlatform::SimPlatform(std::string sim_dir, int host_dev)
+    : sim_dir_(std::move(sim_dir)), stick_(host_dev) {}
 
 SimPlatform::~SimPlatform() {
     if (trace_fd_ >= 0) {
@@ -136,6 +137,18 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
         errno = ENOTBLK;
         return -1;
     }
+    if (::stat(target, &st) != 0) {
+        return -1;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    std::string why;
+    if (stick_.Mount(source, target, flags, &why) == 0) {
+        return 0;
+    }
+    WarnBindMount(why);
     if (::mount(source, target, nullptr, MS_BIND, nullptr) != 0) {
         return -1;
     }
@@ -170,6 +183,20 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
     return 0;
 }
 
+void SimPlatform::WarnBindMount(const std::string& why) {
+    if (warned_) {
+        return;
+    }
+    warned_ = true;
+    const std::string text =
+        "the stick is a plain bind mount, not one that looks names up as "
+        "vfat does (" +
+        why + ")";
+    std::fflush(nullptr);
+    std::fprintf(stderr, "update-sim: warning: %s\n", text.c_str());
+    Trace("warning " + text);
+}
+
 int SimPlatform::Umount(const char* target) {
     int result;
     if (auto n = ReadNumber(ControlFile("umount-errno"))) {
@@ -177,6 +204,9 @@ int SimPlatform::Umount(const char* target) {
         result = -1;
     } else {
         result = ::umount(target);
+        if (result == 0) {
+            stick_.Stop();
+        }
     }
     int error = errno;
     Trace(std::string("umount ") + target + Result(result, error));
@@ -204,6 +234,9 @@ unsigned SimPlatform::Sleep(unsigned seconds) {
         std::fprintf(stderr,
                      "update-sim: the updater still waits %u sleeps after the stick was pulled\n",
                      kSleepLimit);
+        if (on_stuck_) {
+            on_stuck_();
+        }
         std::_Exit(kStuckStatus);
     }
     Trace("sleep " + std::to_string(seconds));
@@ -217,11 +250,34 @@ void SimPlatform::Unplug() {
     if (last_device_.empty()) {
         return;
     }
+    stick_.Pull();
     std::string folder = ControlFile("unplugged");
     ::mkdir(folder.c_str(), 0755);
     std::string to = folder + "/" + LastComponent(last_device_);
     if (::rename(last_device_.c_str(), to.c_str()) == 0) {
+        pulled_device_ = last_device_;
         Trace("unplug " + last_device_);
+    }
+}
+
+void SimPlatform::PutStickBack(const std::string& device) {
+    const std::string folder = ControlFile("unplugged");
+    const std::string aside = folder + "/" + LastComponent(device);
+    struct stat st {};
+    if (device.empty() || ::lstat(device.c_str(), &st) == 0 || errno != ENOENT ||
+        ::lstat(aside.c_str(), &st) != 0) {
+        return;
+    }
+    if (::rename(aside.c_str(), device.c_str()) == 0) {
+        ::rmdir(folder.c_str());  // only when nothing else waits there
+    }
+}
+
+void SimPlatform::EndRun() {
+    stick_.Stop();
+    if (!pulled_device_.empty()) {
+        PutStickBack(pulled_device_);
+        pulled_device_.clear();
     }
 }
 

@@ -16,6 +16,7 @@
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
 #include "update/limits.h"
+#include "update/observer.h"
 #include "update/update.h"
 #include "util/str.h"
 
@@ -275,10 +276,12 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigBackupDest);
     }
+    NoteChanged(Change::kBackedUp, backupPath);
     if (ReplaceFile(tempPath.c_str(), destPath) != kRenameDone) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigCloseDest);
     }
+    NoteChanged(Change::kMerged, destPath);
     SyncDirectoryOf(destPath);
     SyncDirectoryOf(backupPath);
     return 1;

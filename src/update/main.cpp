@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "diag/dpr.h"
@@ -30,15 +31,6 @@ constexpr const char* kUsage[] = {
     "            -s  -  perform SSL check\n",
     "            -h  -  display usage message, then terminate\n",
     "            -m  -  enable MSG macro\n",
-};
-
-// The usb-storage driver's bindings to a device on the instrument's four USB
-// ports, in the order they are tested.
-constexpr const char* kUsbStorageBindings[] = {
-    "/sys/bus/usb/drivers/usb-storage/2-1.4.3:1.0",
-    "/sys/bus/usb/drivers/usb-storage/2-1.4.2:1.0",
-    "/sys/bus/usb/drivers/usb-storage/2-1.1:1.0",
-    "/sys/bus/usb/drivers/usb-storage/2-1.2:1.0",
 };
 
 // Options that only set a bit of the run context's flags.
@@ -124,6 +116,14 @@ int Fail(int code, UpdateInfo* info) {
 }
 
 }  // namespace
+
+std::string DeviceToMount(int argc, char** argv) {
+    UpdateInfo info{};
+    if (ParseCommandLine(argc, argv, &info) != 0 || (info.flags & UPD_HELP) != 0) {
+        return {};
+    }
+    return (info.flags & UPD_DEVICE) != 0 ? info.device : kDefaultDevice;
+}
 
 int UpdateMain(int argc, char** argv) {
     // The diagnostic facility names this process and stamps its messages with

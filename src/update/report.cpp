@@ -9,6 +9,7 @@
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
+#include "update/observer.h"
 #include "update/update.h"
 
 namespace upd {
@@ -52,6 +53,7 @@ int Error(int code, bool restart, UpdateInfo* info) {
     }
     if (code != 0) {
         WriteErrorFile(code);
+        NoteReported(code);
         char message[kMessageSize] = {};
         std::snprintf(message, sizeof message, "Error updating firmware: %d", code);
         ShowMessage(message);
@@ -71,6 +73,7 @@ int ShowMessage(const char* message) {
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof command) {
         return -1;
     }
+    NoteShown(message);
     return platform::Current().System(command);
 }
 

@@ -14,6 +14,7 @@
 #include "time/date.h"
 #include "update/codes.h"
 #include "update/limits.h"
+#include "update/observer.h"
 #include "update/update.h"
 
 namespace upd {
@@ -199,13 +200,18 @@ int TransferFile(const char* section, UpdateInfo* info) {
     if (exists(backupPath) && !RemoveFile(backupPath)) {
         return Fail(info, kErrTransferRemoveBackup);
     }
-    if (!(destNoExist && !exists(destPath)) && !KeepBackup(destPath, backupPath)) {
+    const bool backedUp = !(destNoExist && !exists(destPath));
+    if (backedUp && !KeepBackup(destPath, backupPath)) {
         return Fail(info, kErrTransferBackupDest);
+    }
+    if (backedUp) {
+        NoteChanged(Change::kBackedUp, backupPath);
     }
     // One atomic step from the old file to the new one.
     if (ReplaceFile(interimPath, destPath) != kRenameDone) {
         return Fail(info, kErrTransferInstall);
     }
+    NoteChanged(Change::kInstalled, destPath);
     SyncDirectoryOf(destPath);
     SyncDirectoryOf(backupPath);
     if (::chmod(destPath, kInstalledMode) != 0) {

@@ -270,8 +270,10 @@ TEST(RunnerCodesTest, TransferFailuresEndTheRunWithoutTeardown) {
          })},
         {"installed file missing", 654,
          with([](const SimInstrument& sim, Keys&) { sim.Remove("/home/Brimwood/bin/app.bin"); })},
-        {"interim copy on another file system", 655,
-         with([](const SimInstrument&, Keys& k) { Set(k, "InterimDir", "/mnt/tmp"); })},
+        {"interim copy cannot be moved into place", 655, with([](const SimInstrument&, Keys& k) {
+             Set(k, "DestFile", "missing/app.bin");
+             Set(k, "DestNoExist", "true");
+         })},
     });
 }
 
@@ -330,7 +332,7 @@ TEST(RunnerCodesTest, OtherOperationFailuresEndTheRunWithoutTeardown) {
          })},
         {"config: package unreadable", 627, config([](const SimInstrument& sim, Keys&) {
              sim.Remove("/dev/disk/by-label/BRIMWOOD/firmware/app.conf");
-             MakeSocket(sim.Stick("firmware/app.conf"));
+             sim.MakeDir("/dev/disk/by-label/BRIMWOOD/firmware/app.conf");
          })},
         {"config: old backup is a directory", 628, config([](const SimInstrument& sim, Keys&) {
              sim.MakeDir("/home/Brimwood/backup/app.conf.bak/x");
