@@ -236,8 +236,11 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     }
     // An old backup goes before the versions are known, even when nothing is
     // merged afterwards.
-    if (exists(backupPath) && !RemoveFile(backupPath)) {
-        return Fail(info, kErrConfigRemoveBackup);
+    if (exists(backupPath)) {
+        if (!RemoveFile(backupPath)) {
+            return Fail(info, kErrConfigRemoveBackup);
+        }
+        NoteChanged(Change::kRemoved, backupPath);
     }
 
     LineList2Owner package;

@@ -1,6 +1,8 @@
 // The lines of update-sim's account of a run.
 #include "update/run_report.h"
 
+#include <algorithm>
+
 #include "update/codes.h"
 
 namespace upd {
@@ -63,12 +65,22 @@ std::vector<std::string> RunReport::Lines(int status) const {
         lines.push_back(Line("display: " + message));
     }
 
-    if (changes_.empty()) {
-        lines.push_back(Line("no file installed, backed up, merged or removed"));
+    // An old backup removed and then made anew is one backup, told once.
+    std::vector<std::string> told;
+    for (auto it = changes_.begin(); it != changes_.end(); ++it) {
+        const auto& [change, path] = *it;
+        const bool replaced = change == Change::kRemoved &&
+                              std::any_of(it + 1, changes_.end(), [&path](const auto& later) {
+                                  return later.first == Change::kBackedUp && later.second == path;
+                              });
+        if (!replaced) {
+            told.push_back(Line(std::string(Verb(change)) + " " + path));
+        }
     }
-    for (const auto& [change, path] : changes_) {
-        lines.push_back(Line(std::string(Verb(change)) + " " + path));
+    if (told.empty()) {
+        told.push_back(Line("no file installed, backed up, merged or removed"));
     }
+    lines.insert(lines.end(), told.begin(), told.end());
     return lines;
 }
 

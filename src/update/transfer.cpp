@@ -197,8 +197,11 @@ int TransferFile(const char* section, UpdateInfo* info) {
     if (::chmod(interimPath, kInstalledMode) != 0) {
         return Fail(info, kErrTransferChmod);
     }
-    if (exists(backupPath) && !RemoveFile(backupPath)) {
-        return Fail(info, kErrTransferRemoveBackup);
+    if (exists(backupPath)) {
+        if (!RemoveFile(backupPath)) {
+            return Fail(info, kErrTransferRemoveBackup);
+        }
+        NoteChanged(Change::kRemoved, backupPath);
     }
     const bool backedUp = !(destNoExist && !exists(destPath));
     if (backedUp && !KeepBackup(destPath, backupPath)) {

@@ -145,7 +145,8 @@ TEST(SimStick, InitLaysOutAnInstrumentTheExamplePackageInstallsOn) {
                      "update-sim: display: Updating firmware...",
                      "update-sim: display: Error updating firmware: 638",
                      "update-sim: backed up /home/Brimwood/backup/bin/brimwood",
-                     "update-sim: installed /home/Brimwood/bin/brimwood", where}));
+                     "update-sim: installed /home/Brimwood/bin/brimwood",
+                     "update-sim: removed /home/Brimwood/backup/cfg/brimwood.conf", where}));
     const Lines runs = SplitLines(ReadAll(root + "/.sim/stand-ins"));
     EXPECT_EQ(std::count(runs.begin(), runs.end(), "/home/Brimwood/bin/msp430-tool --probe"), 2);
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
