@@ -4,6 +4,7 @@
 // it, without the mount points it had to create.
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -245,18 +246,34 @@ bool LeaveSandbox(const std::vector<std::string>& made, unsigned wait_seconds) {
     // were handed to this process when their shells ended; they still use
     // the host's programs through the mount points.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
+    sigset_t child;
+    sigset_t previous;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &child, &previous);
+    bool ended = true;
     for (;;) {
         const pid_t done = ::waitpid(-1, nullptr, WNOHANG);
         if (done < 0 && errno == ECHILD) {
             break;
         }
-        if (done > 0) {
+        if (done > 0 || (done < 0 && errno == EINTR)) {
             continue;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            ended = false;
+            break;
         }
-        ::usleep(2000);
+        // A child that ends meanwhile leaves its signal pending: no wake-up is lost.
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
+        ::sigtimedwait(&child, nullptr, &wait);
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (!ended) {
+        return false;
     }
     RemoveMountPoints("", made);
     return true;

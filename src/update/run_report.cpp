@@ -1,7 +1,7 @@
 // The lines of update-sim's account of a run.
 #include "update/run_report.h"
 
-#include <algorithm>
+#include <unordered_map>
 
 #include "update/codes.h"
 
@@ -66,16 +66,20 @@ std::vector<std::string> RunReport::Lines(int status) const {
     }
 
     // An old backup removed and then made anew is one backup, told once.
-    std::vector<std::string> told;
-    for (auto it = changes_.begin(); it != changes_.end(); ++it) {
-        const auto& [change, path] = *it;
-        const bool replaced = change == Change::kRemoved &&
-                              std::any_of(it + 1, changes_.end(), [&path](const auto& later) {
-                                  return later.first == Change::kBackedUp && later.second == path;
-                              });
-        if (!replaced) {
-            told.push_back(Line(std::string(Verb(change)) + " " + path));
+    std::unordered_map<std::string_view, std::size_t> lastBackup;  // path -> index
+    for (std::size_t i = 0; i < changes_.size(); ++i) {
+        if (changes_[i].first == Change::kBackedUp) {
+            lastBackup[changes_[i].second] = i;
         }
+    }
+    std::vector<std::string> told;
+    for (std::size_t i = 0; i < changes_.size(); ++i) {
+        const auto& [change, path] = changes_[i];
+        const auto backup = lastBackup.find(path);
+        if (change == Change::kRemoved && backup != lastBackup.end() && backup->second > i) {
+            continue;
+        }
+        told.push_back(Line(std::string(Verb(change)) + " " + path));
     }
     if (told.empty()) {
         told.push_back(Line("no file installed, backed up, merged or removed"));
