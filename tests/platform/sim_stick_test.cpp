@@ -62,6 +62,29 @@ TEST(SimStick, LooksNamesUpAsVfatDoes) {
     }
 }
 
+// A listing of a folder takes several requests; each goes on where the last
+// stopped, and every entry shows as a folder or a file.
+TEST(SimStick, ListsAFolderWhole) {
+    SimInstrument sim;
+    sim.WriteManifest(
+        "SectionList\nSequence = L\nL\nOperation = MSP430Update\n"
+        "CommandJTAG = ls -ap /mnt/firmware > /.test/ls\nCommand1 = true\n"
+        "Command2 = true\n");
+    Lines expected{"./", "../", "AuxInfo.txt", "sub/"};
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "file-" + std::to_string(1000 + i) + "-" + std::string(40, 'x');
+        sim.WriteStick("firmware/" + name, "");
+        expected.push_back(name);
+    }
+    sim.MakeDir(std::string(SimInstrument::kStick) + "/firmware/sub");
+    EXPECT_EQ(sim.Run().status, 0);
+    Lines listed = SplitLines(sim.Read("/.test/ls"));
+    // ls sorts by the locale's rules.
+    std::sort(listed.begin(), listed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+}
+
 // With the umount refused the stick stays mounted when the user pulls it;
 // what was not read before fails from then on.
 TEST(SimStick, PulledStickFailsEveryRead) {
@@ -134,6 +157,10 @@ TEST(SimStick, InitLaysOutAnInstrumentTheExamplePackageInstallsOn) {
     for (const char* scaffolding : {"/usr", "/bin", "/lib", "/lib64", "/dev/null"}) {
         EXPECT_FALSE(fs::exists(root + scaffolding)) << scaffolding;
     }
+    // Laid out again, the instrument keeps what it holds.
+    const std::string settings = ReadAll(root + "/home/Brimwood/cfg/brimwood.conf");
+    ASSERT_EQ(scratch.Execute({UPD_SIM_BINARY, "--init", root}).status, 0);
+    EXPECT_EQ(ReadAll(root + "/home/Brimwood/cfg/brimwood.conf"), settings);
 
     WriteAll(root + "/.sim/exit/flash-tool", "3 --write\n");
     run = scratch.Execute({UPD_SIM_BINARY, root});
