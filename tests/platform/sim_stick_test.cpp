@@ -35,6 +35,7 @@ TEST(SimStick, LooksNamesUpAsVfatDoes) {
     } cases[] = {
         {"manifest names another case", "firmware", "AuxInfo.txt", "/mnt/FIRMWARE", "App.bin"},
         {"stick holds another case", "FIRMWARE", "AUXINFO.TXT", "/mnt/firmware", "app.bin"},
+        {"manifest adds trailing dots", "firmware", "AuxInfo.txt", "/mnt/firmware.", "app.bin.."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
