@@ -27,7 +27,7 @@ TEST_F(PackTest, ImageHoldsTheStickUnderItsLabel) {
     Manifest("SectionList\nSequence = App\n" + AppSection("/mnt/firmware/deep"));
     Source("app.bin", kAppContent);
     const std::string image = dir_ / "stick.img";
-    ASSERT_EQ(Pack("", image), Outcome::kWritten) << log_.str();
+    ASSERT_EQ(Pack({.image = image}), Outcome::kWritten) << log_.str();
 
     EXPECT_EQ(Mtools("mlabel", image, {"-s", "::"}), " Volume label is BRIMWOOD   \n");
     EXPECT_EQ(Mtools("mcopy", image, {"::/firmware/deep/app.bin", "-"}), kAppContent);

@@ -43,9 +43,12 @@ class PackTest : public ::testing::Test {
     }
     void Manifest(const std::string& text) const { Source("AuxInfo.txt.in", text); }
 
-    pack::Outcome Pack(const std::string& key = "", const std::string& image = "") {
+    // Packs src/ into out/ with `options` for the rest.
+    pack::Outcome Pack(pack::Options options = {}) {
+        options.source = dir_ / "src/AuxInfo.txt.in";
+        options.outputDir = dir_ / "out";
         log_.str("");
-        return pack::Pack({dir_ / "src/AuxInfo.txt.in", dir_ / "out", key, image}, log_);
+        return pack::Pack(options, log_);
     }
 
     std::string Out(const std::string& relative) const {
