@@ -117,6 +117,10 @@ std::string Listed(const std::vector<std::string>& items) {
     return text;
 }
 
+std::string Bytes(std::uint64_t size) {
+    return std::to_string(size) + (size == 1 ? " byte" : " bytes");
+}
+
 // One digest key a section carries for a file on the stick.
 struct DigestKey {
     std::string section;
@@ -334,9 +338,8 @@ class Packer {
             }
             if (told.insert(file.section + "\n" + *staged).second) {
                 Info(From(file) + " (" + file.key + "): " + *staged +
-                     (copied == nullptr ? "/, a folder"
-                                        : ", " + std::to_string(copied->size) + " bytes") +
-                     " from " + planned.source.path +
+                     (copied == nullptr ? "/, a folder" : ", " + Bytes(copied->size)) + " from " +
+                     planned.source.path +
                      (filled.empty() ? "" : "; " + Listed(filled) + " filled in") +
                      (checked.empty() ? "" : "; " + Listed(checked) + " checked"));
             }
@@ -372,17 +375,13 @@ class Packer {
     // Adding SHA256Hash to a FlashUpdate section changes what the instrument
     // does with it; the maker is told so in plain words.
     void FlashNotice(const SectionFile& file) {
-        Say(From(file) +
-            ": notice: SHA256Hash added, which changes what the instrument does\n"
-            "    with this section: it first copies " +
-            file.path + " into " + kDownloadDir +
+        Say(From(file) + ": notice: SHA256Hash added, which changes what the instrument\n" +
+            "    does with this section: it first copies " + file.path + " into " + kDownloadDir +
             "\n    and checks it there (658 when the copy fails, 670 when the digest differs),\n"
-            "    gives WriteCommand that copy instead of " +
-            file.path +
-            ", and stops the run\n"
-            "    with 638 when WriteCommand exits non-zero (without SHA256Hash its exit status\n"
-            "    is ignored and the run goes on). Write SHA256Hash into the source to keep\n"
-            "    this, or give --no-flash-digest to leave the section as written.");
+            "    gives WriteCommand that copy instead, and stops the run with 638 when\n"
+            "    WriteCommand exits non-zero (without SHA256Hash its exit status is ignored\n"
+            "    and the run goes on). Write SHA256Hash into the source to keep this, or give\n"
+            "    --no-flash-digest to leave the section as written.");
     }
 
     DigestState CheckDigest(const SectionFile& file, const char* key, const std::string& relative,
@@ -541,6 +540,12 @@ class Packer {
         }
         if (options_.imageWritten) {
             options_.imageWritten(staging_.Image());
+        }
+        std::error_code ec;
+        const std::uint64_t size = fs::file_size(staging_.Image(), ec);
+        if (ec || size != imageSize_) {
+            return Fail("the image is " + (ec ? ec.message() : Bytes(size)) + ", not the " +
+                        Bytes(imageSize_) + " written; nothing written");
         }
         progress_.Phase("reading the image back");
         const lint::StickImage image(staging_.Image());
