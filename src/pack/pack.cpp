@@ -11,15 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
-#include "digest/ssl.h"
-#include "files/file.h"
 #include "lint/image.h"
 #include "lint/lint.h"
 #include "manifest/auxinfo.h"
