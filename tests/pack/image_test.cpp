@@ -27,6 +27,24 @@ std::string Mtools(const std::string& tool, const std::string& image,
     return run.output;
 }
 
+TEST(ImageTimeTest, SourceDateEpochIsSecondsWithinFatsTimes) {
+    const std::pair<const char*, std::optional<std::int64_t>> rows[] = {
+        {"1700000000", 1700000000},
+        {"315532800", pack::kFirstFatTime},
+        {"4354819198", pack::kLastFatTime},
+        {"315532799", std::nullopt},
+        {"4354819199", std::nullopt},
+        {"", std::nullopt},
+        {"17e8", std::nullopt},
+        {" 1700000000", std::nullopt},
+        {"-1", std::nullopt}};
+    for (const auto& [text, time] : rows) {
+        std::string error;
+        EXPECT_EQ(pack::ParseSourceDateEpoch(text, &error), time) << text;
+        EXPECT_EQ(error.empty(), time.has_value()) << text;
+    }
+}
+
 class ImageTest : public PackTest {
   protected:
     void SetUp() override {

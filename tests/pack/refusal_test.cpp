@@ -157,6 +157,23 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     Outcome::kWritten,
                     {"inside"}},
+        RefusalCase{"LinkToNothing",
+                    Two("app.bin", "app.bin"),
+                    [](const std::string& src) { fs::create_symlink("gone", src + "/app.bin"); },
+                    false,
+                    false,
+                    Outcome::kRefused,
+                    {"app.bin is a symbolic link to gone, which leads to nothing"}},
+        RefusalCase{"FifoInAFolderACommandNames",
+                    "Run\nOperation = MSP430Update\nCommandJTAG = tool --dir /mnt/tools\n",
+                    [](const std::string& src) {
+                        fs::create_directories(src + "/tools");
+                        ASSERT_EQ(::mkfifo((src + "/tools/pipe").c_str(), 0644), 0);
+                    },
+                    false,
+                    false,
+                    Outcome::kRefused,
+                    {"tools/pipe is a FIFO"}},
         RefusalCase{"LinkLoopInAFolderACommandNames",
                     "Run\nOperation = MSP430Update\nCommandJTAG = tool --dir /mnt/tools\n",
                     [](const std::string& src) {
