@@ -118,6 +118,14 @@ bool Plan::Place(const SectionFile& file, const std::string& from, std::ostream&
 }
 
 bool Plan::Add(Planned planned, std::ostream& log) {
+    // A file of a folder copied whole may not take the manifest's place either.
+    for (const std::string& own : {kManifest, kSignature}) {
+        if (SameStickPath(planned.relative, own)) {
+            log << planned.from << ": " << planned.source.path << " would be " << planned.relative
+                << ", the " << (own == kManifest ? "manifest" : "signature") << "'s own place\n";
+            return false;
+        }
+    }
     if (const Planned* known = Find(planned.relative)) {
         if (known->source.real == planned.source.real) {
             return true;

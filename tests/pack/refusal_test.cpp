@@ -174,6 +174,16 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     Outcome::kRefused,
                     {"tools/pipe is a FIFO"}},
+        RefusalCase{"TheManifestsPlaceInAFolderACommandNames",
+                    "Run\nOperation = MSP430Update\nCommandJTAG = tool --dir /mnt/firmware\n",
+                    [](const std::string& src) {
+                        fs::create_directories(src + "/firmware");
+                        WriteAll(src + "/firmware/AUXINFO.TXT", "old");
+                    },
+                    false,
+                    false,
+                    Outcome::kRefused,
+                    {"would be firmware/AUXINFO.TXT, the manifest's own place"}},
         RefusalCase{"LinkLoopInAFolderACommandNames",
                     "Run\nOperation = MSP430Update\nCommandJTAG = tool --dir /mnt/tools\n",
                     [](const std::string& src) {
