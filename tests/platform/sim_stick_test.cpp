@@ -127,8 +127,9 @@ TEST(SimStick, InitLaysOutAnInstrumentTheExamplePackageInstallsOn) {
     const std::string root = scratch.root() + "/fresh";
     ASSERT_EQ(scratch.Execute({UPD_SIM_BINARY, "--init", root}).status, 0);
     std::ostringstream log;
-    ASSERT_EQ(pack::Pack({std::string(UPD_SOURCE_DIR) + "/examples/update-package/AuxInfo.txt.in",
-                          root + SimInstrument::kStick, "", ""},
+    ASSERT_EQ(pack::Pack({.source = std::string(UPD_SOURCE_DIR) +
+                                    "/examples/update-package/AuxInfo.txt.in",
+                          .outputDir = root + SimInstrument::kStick},
                          log),
               pack::Outcome::kWritten)
         << log.str();
