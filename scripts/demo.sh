@@ -63,10 +63,11 @@ cp "$root/home/Brimwood/cfg/brimwood.conf" "$work/brimwood.conf.before"
 echo
 echo "== Building the package"
 echo "\$ update-pack --keygen key.pem ROOT/home/Brimwood/bin/NorvoCal.pub"
-"$pack" --keygen "$work/key.pem" "$root/home/Brimwood/bin/NorvoCal.pub"
+"$pack" --keygen "$work/key.pem" "$root/home/Brimwood/bin/NorvoCal.pub" 2>&1 |
+    sed "s|$root|ROOT|g; s|$work/||g"
 echo "\$ update-pack examples/update-package/AuxInfo.txt.in ROOT/dev/disk/by-label/BRIMWOOD --key key.pem"
 "$pack" examples/update-package/AuxInfo.txt.in "$stick" --key "$work/key.pem" 2>&1 |
-    sed "s|$root|ROOT|g"
+    sed "s|$root|ROOT|g; s|$work/||g"
 # The stick as the instrument will see it: warnings only (status 1) go ahead.
 echo "\$ update-lint ROOT/dev/disk/by-label/BRIMWOOD --key ROOT/home/Brimwood/bin/NorvoCal.pub"
 status=0
