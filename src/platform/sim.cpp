@@ -189,9 +189,7 @@ void SimPlatform::WarnBindMount(const std::string& why) {
     }
     warned_ = true;
     const std::string text =
-        "the stick is a plain bind mount, not one that looks names up as "
-        "vfat does (" +
-        why + ")";
+        "the stick is a plain bind mount, not looking names up as vfat does (" + why + ")";
     std::fflush(nullptr);
     std::fprintf(stderr, "update-sim: warning: %s\n", text.c_str());
     Trace("warning " + text);
