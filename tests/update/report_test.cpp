@@ -48,6 +48,14 @@ class RecordingPlatform final : public platform::Platform {
         }
         return 0;
     }
+    void Pause(unsigned milliseconds) override {
+        calls.push_back("pause " + std::to_string(milliseconds));
+    }
+    std::vector<platform::MountedFs> MountsOn(const char*) override { return {}; }
+    int Detach(const char* target) override {
+        calls.push_back(std::string("detach ") + target);
+        return 0;
+    }
 
     Lines calls;
     int umount_errno = 0;
