@@ -7,14 +7,37 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace upd {
 
 // 1 when `path` is non-null, non-empty and accessible (any kind of object,
 // symbolic links followed); else 0.
 int exists(const char* path);
+
+// Opening regular files. A FIFO, device or socket where a file is read or
+// written is refused (errno EINVAL) rather than waited on: opened without
+// blocking, it is let go as soon as it shows what it is.
+
+// Mode of a file that the updater creates; the process's umask applies.
+constexpr unsigned kNewFileMode = 0666;
+
+// Opens the regular file `path` for reading: the descriptor (close-on-exec,
+// blocking reads), or -1 with errno set.
+int OpenRegularFile(const char* path);
+
+// The same as a stream ("rb"), or null.
+FILE* OpenRegularStream(const char* path);
+
+// Opens `path` for writing as fopen's "wb" does (created with kNewFileMode
+// when missing, emptied when it is there), but only when it is or becomes a
+// regular file: anything else is left as it is. Null with errno set on
+// failure.
+FILE* CreateRegularStream(const char* path);
 
 // The size of the open file `fd` in bytes; -1 when fstat fails or the size
 // does not fit a signed 32-bit value.

@@ -25,8 +25,6 @@ namespace {
 constexpr int kNameSize = kConfigNameSize;
 constexpr int kPathSize = 516;
 constexpr int kDigestSize = kConfigDigestSize;
-// Mode of a newly created file; the process's umask applies as for fopen.
-constexpr mode_t kNewFileMode = 0666;
 
 // The package file's bytes, read once when the section names their SHA-256,
 // so that the lines merged are the bytes that were checked, whatever the

@@ -36,7 +36,7 @@ void TearDown(UpdateInfo* info) {
 }
 
 void WriteErrorFile(int code) {
-    FILE* fp = std::fopen(kErrorFilePath, "w");
+    FILE* fp = CreateRegularStream(kErrorFilePath);
     if (fp == nullptr) {
         return;
     }
