@@ -245,5 +245,20 @@ TEST(Teardown, RestartMainRestoresAMissingProgramFromItsBackup) {
     }
 }
 
+// A folder fsync that fails after a rename cannot undo the rename: it is
+// reported in the diagnostics and the run goes on.
+TEST(SyncFolderReport, FailureIsReportedOnStandardError) {
+    testing::TempDir dir;
+    for (const auto& [path, reported] :
+         {std::pair{dir / "file", false}, std::pair{dir / "missing/file", true}}) {
+        ::testing::internal::CaptureStderr();
+        SyncFolderOrWarn(path.c_str());
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("fsync of the folder of " + path + " failed") != std::string::npos,
+                  reported)
+            << err;
+    }
+}
+
 }  // namespace
 }  // namespace upd
