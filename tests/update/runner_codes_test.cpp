@@ -176,14 +176,6 @@ TEST(RunnerCodesTest, ManifestFailuresTearTheRunDown) {
          [](const SimInstrument& sim) { MakeFifo(sim.Stick("firmware/AuxInfo.txt")); },
          {},
          true},
-        {"manifest is a FIFO, with -s",
-         610,
-         [&](const SimInstrument& sim) {
-             signedManifest(sim);
-             MakeFifo(sim.Stick("firmware/AuxInfo.txt"));
-         },
-         {"-s"},
-         true},
         {"signature file is a FIFO",
          668,
          [&](const SimInstrument& sim) {

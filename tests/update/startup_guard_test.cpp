@@ -104,25 +104,6 @@ TEST(StaleMounts, MountsOfPulledSticksAreDetachedOthersLeft) {
     }
 }
 
-TEST(StaleMounts, FailedRunOnAPulledStickDoesNotHoldTheNext) {
-    SimInstrument sim;
-    sim.MakeDir("/dev/sda1/firmware");
-    sim.Write("/dev/sda1/firmware/AuxInfo.txt",
-              "SectionList\nSequence=M\nM\nOperation=MSP430Update\nCommandJTAG=false\n"
-              "Command1=true\nCommand2=true\n");
-    EXPECT_EQ(sim.Run({"-d", "/dev/sda1"}).status, 1);
-    EXPECT_EQ(sim.ErrorFile(), "1902 667\n");
-    EXPECT_TRUE(sim.StaleMountsLeft());
-    sim.Remove("/dev/sda1");  // pulled; the next stick has a new device
-
-    sim.WriteManifest(kEmptyRun);
-    const SimRun run = sim.Run();
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(sim.TraceOf("detach "), Lines{"detach /mnt -> 0"});
-    EXPECT_EQ(sim.TraceOf("mount ").back(), kMount);
-    EXPECT_FALSE(sim.StaleMountsLeft());
-}
-
 TEST(Leftovers, FlashCopyOfAnInterruptedRunGoesAtTheStartOfTheNext) {
     SimInstrument sim;
     sim.UnbindAllUsb();
