@@ -1,7 +1,8 @@
 // The simulated instrument's Platform: the stick is a directory served on the
 // mount point as vfat shows it (a bind mount where FUSE cannot be used),
 // failures are injected through control files, the user pulls the stick at a
-// chosen sleep, sleeps return at once, and every call is written to the trace.
+// chosen sleep, sleeps and pauses return at once, and every call is written
+// to the trace.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -60,6 +61,15 @@ std::string Result(int result, int error) {
     return result == 0 ? " -> 0" : " -> -1 errno " + std::to_string(error);
 }
 
+// True when the mount in view at `target` shows the folder `source`: the
+// stick that is already mounted there.
+bool Shows(const char* target, const char* source) {
+    struct stat t {};
+    struct stat s {};
+    return ::stat(target, &t) == 0 && ::stat(source, &s) == 0 && t.st_dev == s.st_dev &&
+           t.st_ino == s.st_ino;
+}
+
 }  // namespace
 
 bool IsMountPoint(const char* path) {
@@ -103,6 +113,11 @@ bool SimPlatform::Open(std::string* failure) {
     if (auto k = ReadNumber(ControlFile("unplug-after")); k && *k >= 1 && *k <= 1000000) {
         unplug_at_ = static_cast<unsigned>(*k);
     }
+    if (auto k = ReadNumber(ControlFile("device-after")); k && *k >= 1 && *k <= 1000000) {
+        device_at_ = static_cast<unsigned>(*k);
+    }
+    LoadMounts();
+    HideLateDevice();
     return true;
 }
 
@@ -110,6 +125,9 @@ int SimPlatform::Mount(const char* source, const char* target, const char* fstyp
                        unsigned long flags, const void* /*data*/) {
     int result = SimulateMount(source, target, flags);
     int error = errno;
+    if (result == 0) {
+        Mounted(source, target);
+    }
     Trace(std::string("mount ") + source + " " + target + " " + (fstype ? fstype : "") + " " +
           std::to_string(flags) + Result(result, error));
     errno = error;
@@ -128,7 +146,8 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
         errno = EROFS;
         return -1;
     }
-    if (IsMountPoint(target)) {
+    // The same stick again is refused; another device is mounted on top.
+    if (IsMountPoint(target) && (Shows(target, source) || stick_.Shows(source, target))) {
         errno = EBUSY;
         return -1;
     }
@@ -144,11 +163,17 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
         errno = ENOTDIR;
         return -1;
     }
+    return MountStick(source, target, flags);
+}
+
+int SimPlatform::MountStick(const char* source, const char* target, unsigned long flags) {
     std::string why;
-    if (stick_.Mount(source, target, flags, &why) == 0) {
-        return 0;
+    if (!stick_.serving()) {
+        if (stick_.Mount(source, target, flags, &why) == 0) {
+            return 0;
+        }
+        WarnBindMount(why);
     }
-    WarnBindMount(why);
     if (::mount(source, target, nullptr, MS_BIND, nullptr) != 0) {
         return -1;
     }
@@ -202,11 +227,15 @@ int SimPlatform::Umount(const char* target) {
         result = -1;
     } else {
         result = ::umount(target);
-        if (result == 0) {
+        // The stick's server ends with its mount, not with one on top of it.
+        if (result == 0 && stick_.serving() && !stick_.ShownAt(target)) {
             stick_.Stop();
         }
     }
     int error = errno;
+    if (result == 0) {
+        Unmounted(target);
+    }
     Trace(std::string("umount ") + target + Result(result, error));
     errno = error;
     return result;
@@ -280,6 +309,7 @@ void SimPlatform::EndRun() {
 }
 
 void SimPlatform::TraceExit(int status) {
+    ShowLateDevice();
     Trace("exit " + std::to_string(status) +
           (IsMountPoint("/mnt") ? " mounted=yes" : " mounted=no"));
 }

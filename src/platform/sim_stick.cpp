@@ -119,7 +119,15 @@ int SimStick::Mount(const std::string& folder, const std::string& target, unsign
     }
     server_ = pid;
     pulled_ = pulled;
+    folder_ = folder;
+    struct stat st {};
+    device_ = ::stat(target.c_str(), &st) == 0 ? st.st_dev : 0;
     return 0;
+}
+
+bool SimStick::ShownAt(const std::string& target) const {
+    struct stat st {};
+    return server_ > 0 && ::stat(target.c_str(), &st) == 0 && st.st_dev == device_;
 }
 
 void SimStick::Pull() {

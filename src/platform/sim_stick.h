@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <string>
 
@@ -34,6 +36,13 @@ class SimStick {
     // From now on every request fails with EIO.
     void Pull();
 
+    bool serving() const { return server_ > 0; }
+    // Whether `target` shows the served file system now (of `folder`).
+    bool ShownAt(const std::string& target) const;
+    bool Shows(const std::string& folder, const std::string& target) const {
+        return folder == folder_ && ShownAt(target);
+    }
+
     // Ends the server, if one runs, and waits for it. A mount still there
     // then fails every access with ENOTCONN.
     void Stop();
@@ -41,6 +50,8 @@ class SimStick {
   private:
     int host_dev_;
     pid_t server_ = -1;
+    std::string folder_;                  // the folder served
+    dev_t device_ = 0;                    // the served file system's device number
     std::atomic<int>* pulled_ = nullptr;  // shared with the server
 };
 
