@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +110,11 @@ int Init(const std::string& root) {
     return 0;
 }
 
+// The sandbox's mount points that runs made, kept in ROOT so that a run
+// removes too those that a killed run left.
+constexpr char kMadeList[] = "/.sim/sandbox";
+constexpr const char* kMountPoints[] = {"/usr", "/bin", "/lib", "/lib64", "/dev", "/dev/null"};
+
 // One run of the updater in the sandbox, and what follows it whichever way
 // it ends.
 class Session {
@@ -148,7 +155,9 @@ class Session {
     // sandbox's own mount points gone.
     int Abandon(int status) {
         sim_.EndRun();
-        upd::platform::LeaveSandbox(made_, 0);
+        if (upd::platform::LeaveSandbox(made_, 0)) {
+            ::unlink(kMadeList);
+        }
         return status;
     }
 
@@ -161,7 +170,9 @@ class Session {
             sim_.TraceExit(status);
         }
         sim_.EndRun();
-        if (!upd::platform::LeaveSandbox(made_, kProgramWaitSeconds)) {
+        if (upd::platform::LeaveSandbox(made_, kProgramWaitSeconds)) {
+            ::unlink(kMadeList);
+        } else {
             std::fprintf(stderr,
                          "update-sim: programs of the run still run after %u s; the sandbox's "
                          "mount points stay in %s\n",
@@ -182,8 +193,43 @@ class Session {
     upd::RunReport report_;
 };
 
+
+std::vector<std::string> EarlierMade(const std::string& list) {
+    std::vector<std::string> made;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);) {
+        for (const char* point : kMountPoints) {
+            if (line == point) {
+                made.push_back(line);
+            }
+        }
+    }
+    return made;
+}
+
+// Adds the mount points that earlier runs made to `made`, each once and in
+// the order they are made, and writes the list.
+void KeepMadeList(std::vector<std::string>* made, const std::vector<std::string>& earlier) {
+    std::vector<std::string> all;
+    for (const char* point : kMountPoints) {
+        if (std::find(made->begin(), made->end(), point) != made->end() ||
+            std::find(earlier.begin(), earlier.end(), point) != earlier.end()) {
+            all.emplace_back(point);
+        }
+    }
+    *made = all;
+    if (all.empty()) {
+        return;
+    }
+    std::ofstream out(kMadeList, std::ios::trunc);
+    for (const std::string& point : all) {
+        out << point << '\n';
+    }
+}
+
 int RunUpdater(int argc, char** argv) {
     const std::string root = argv[1];
+    const std::vector<std::string> earlier = EarlierMade(root + kMadeList);
     // The sandbox has no /dev/fuse: the stick's mount reaches the host's.
     const int hostDev = ::open("/dev", O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::string failure;
@@ -192,11 +238,13 @@ int RunUpdater(int argc, char** argv) {
         return Fail(failure);
     }
     SimPlatform sim("/.sim", hostDev);
-    Session session(root, made, sim);
     if (!sim.Open(&failure)) {
         Fail(failure);
-        return session.Abandon(kSetUpFailed);
+        Session(root, made, sim).Abandon(kSetUpFailed);
+        return kSetUpFailed;
     }
+    KeepMadeList(&made, earlier);
+    Session session(root, made, sim);
 
     std::string program = "update";
     std::vector<char*> args{program.data()};
