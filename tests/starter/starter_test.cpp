@@ -1,7 +1,8 @@
 // The instrument's start glue (starter/): the start script's options from the
-// settings file, and which mdev events start the updater, without making mdev
-// wait for it. The scripts run under /bin/sh, configured with paths in a
-// temporary directory where a stand-in records how the updater was started.
+// settings file and its umask, and which mdev events start the updater,
+// without making mdev wait for it. The scripts run under /bin/sh, configured
+// with paths in a temporary directory where a stand-in records how the
+// updater was started.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -65,7 +66,7 @@ TEST(StartUpdateTest, GivesTheSettingsOptionsAndTheInstalledStamp) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         TempDir dir;
-        Program(dir / "update", "for a; do printf '[%s]' \"$a\"; done");
+        Program(dir / "update", "umask; for a; do printf '[%s]' \"$a\"; done");
         // The settings name the stamp file beside the start script.
         Configure("start-update",
                   {{"UPD_SETTINGS_FILE", dir / "settings"}, {"UPD_UPDATE_PROGRAM", dir / "update"}},
@@ -76,8 +77,10 @@ TEST(StartUpdateTest, GivesTheSettingsOptionsAndTheInstalledStamp) {
         if (r.stamp) {
             WriteAll(dir / "stamp", *r.stamp);
         }
-        EXPECT_EQ(CommandOutput(Quoted(dir / "start-update") + " 2>" + Quoted(dir / "err")),
-                  r.args);
+        // Started with the umask mdev gives its commands.
+        EXPECT_EQ(
+            CommandOutput("umask 0; " + Quoted(dir / "start-update") + " 2>" + Quoted(dir / "err")),
+            "0022\n" + r.args);
         EXPECT_EQ(ReadAll(dir / "err").find("no time stamp") != std::string::npos, r.warned)
             << ReadAll(dir / "err");
     }
