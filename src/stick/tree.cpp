@@ -1,0 +1,212 @@
+// Walks and looks up a folder standing for a stick with the mount's name rules.
+#include "stick/tree.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "stick/fat_name.h"
+
+namespace upd::stick {
+namespace {
+
+struct CloseDir {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, CloseDir>;
+
+// The names in the folder open at `dirfd`, "." and ".." left out, sorted;
+// nullopt when it cannot be read. `dirfd` stays open and unmoved.
+std::optional<std::vector<std::string>> ListNames(int dirfd) {
+    const int own = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) {
+        return std::nullopt;
+    }
+    DirHandle dir(::fdopendir(own));
+    if (!dir) {
+        ::close(own);
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+class Walker {
+  public:
+    std::vector<TreeProblem> problems;
+
+    void Folder(int dirfd, const std::string& path) {
+        const std::optional<std::vector<std::string>> names = ListNames(dirfd);
+        if (!names) {
+            Report(EntryFault::kUnreadable, path, "", "cannot be read");
+            return;
+        }
+        std::map<std::string, std::string> keys;  // FAT name -> first entry
+        for (const std::string& name : *names) {
+            const std::string entry = Join(path, name);
+            if (const NameFault fault = CheckName(name); fault != NameFault::kNone) {
+                Report(EntryFault::kName, entry, "", DescribeFault(name, fault));
+            } else if (auto [at, fresh] = keys.emplace(NameKey(name), entry); !fresh) {
+                Report(EntryFault::kSameName, entry, at->second,
+                       "has the same FAT name as " + at->second +
+                           ": letter case and trailing dots are lost on FAT, and one "
+                           "would replace the other");
+            }
+            Entry(dirfd, name, entry);
+        }
+    }
+
+  private:
+    void Entry(int dirfd, const std::string& name, const std::string& path) {
+        struct stat st {};
+        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            Report(EntryFault::kUnreadable, path, "", "cannot be examined");
+            return;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int sub =
+                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) {
+                Report(EntryFault::kUnreadable, path, "", "cannot be read");
+                return;
+            }
+            Folder(sub, path);
+            ::close(sub);
+        } else if (S_ISLNK(st.st_mode)) {
+            Report(EntryFault::kSymlink, path, "", "is a symbolic link, which FAT cannot hold");
+        } else if (!S_ISREG(st.st_mode)) {
+            Report(EntryFault::kSpecial, path, "",
+                   "is no regular file (a FIFO, socket or device), which FAT cannot hold");
+        } else if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+            Report(EntryFault::kTooLarge, path, "",
+                   "has " + std::to_string(st.st_size) +
+                       " bytes; a FAT file holds at most 4 GiB less one byte");
+        }
+    }
+
+    void Report(EntryFault fault, const std::string& path, const std::string& other,
+                const std::string& why) {
+        problems.push_back({fault, path, other, (path.empty() ? "the stick" : path) + " " + why});
+    }
+};
+
+// Opens the folder reached from `root` through the entries `parts`, none of
+// them followed if it is a symbolic link; -1 when one is missing or no folder.
+int OpenFolder(const std::string& root, const std::vector<std::string>& parts) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::string& part : parts) {
+        if (fd < 0) {
+            break;
+        }
+        const int next =
+            ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+bool IsFolder(const std::string& root, const std::vector<std::string>& parts) {
+    const int fd = OpenFolder(root, parts);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+}  // namespace
+
+std::vector<TreeProblem> CheckTree(const std::string& root) {
+    Walker walker;
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        walker.problems.push_back({EntryFault::kUnreadable, "", "", root + " cannot be read"});
+        return walker.problems;
+    }
+    walker.Folder(fd, "");
+    ::close(fd);
+    std::stable_sort(walker.problems.begin(), walker.problems.end(),
+                     [](const TreeProblem& a, const TreeProblem& b) { return a.path < b.path; });
+    return walker.problems;
+}
+
+std::optional<std::string> FindName(const std::vector<std::string>& names,
+                                    std::string_view wanted) {
+    const std::string key = NameKey(wanted);
+    if (key.empty()) {
+        return std::nullopt;
+    }
+    std::optional<std::string> found;
+    for (const std::string& name : names) {
+        if (CheckName(name) == NameFault::kNone && NameKey(name) == key &&
+            (!found || name < *found)) {
+            found = name;
+        }
+    }
+    return found;
+}
+
+std::optional<std::string> FindEntry(int dirfd, std::string_view wanted) {
+    const std::optional<std::vector<std::string>> names = ListNames(dirfd);
+    return names ? FindName(*names, wanted) : std::nullopt;
+}
+
+std::optional<std::string> Resolve(const std::string& root, std::string_view relative) {
+    // A path that ends in a slash names a folder, as in the kernel.
+    const bool folderWanted = relative.ends_with('/');
+    std::vector<std::string> parts;  // the entries found so far, from the root
+    while (!relative.empty()) {
+        const std::size_t slash = relative.find('/');
+        const std::string_view part = relative.substr(0, slash);
+        relative =
+            slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            // The kernel climbs out of folders only: "file/.." finds nothing.
+            if (parts.empty() || !IsFolder(root, parts)) {
+                return std::nullopt;
+            }
+            parts.pop_back();
+            continue;
+        }
+        const int fd = OpenFolder(root, parts);
+        if (fd < 0) {
+            return std::nullopt;
+        }
+        std::optional<std::string> found = FindEntry(fd, part);
+        ::close(fd);
+        if (!found) {
+            return std::nullopt;
+        }
+        parts.push_back(std::move(*found));
+    }
+    if (folderWanted && !IsFolder(root, parts)) {
+        return std::nullopt;
+    }
+    std::string path;
+    for (const std::string& p : parts) {
+        path = Join(path, p);
+    }
+    return path;
+}
+
+}  // namespace upd::stick
