@@ -111,12 +111,15 @@ plug() {
 }
 
 # pull_when_asked ID [N]: pulls stick ID out when the display asks for it the
-# N-th time (1 by default). Fails when a run ends first, without asking.
+# N-th time (1 by default). Fails when, before that, a run has ended and none
+# is left running.
 pull_when_asked() {
     local n=${1:-} asked=${2:-1} runs end=$((SECONDS + 150))
     runs=$(count "$ENDED")
     while [ "$(count "$REMOVE")" -lt "$asked" ]; do
-        if [ "$(count "$ENDED")" -gt "$runs" ] || ! vm_running "$dir" || [ $SECONDS -ge $end ]; then
+        if { [ "$(count "$ENDED")" -gt "$runs" ] &&
+            [ "$(count "$ENDED")" -ge "$(count "starting the updater")" ]; } ||
+            ! vm_running "$dir" || [ $SECONDS -ge $end ]; then
             fail "the display never asked to remove the stick"
             vm_running "$dir" && vm_send "$dir" poweroff
             return
@@ -488,8 +491,13 @@ power_cut() {
 }
 
 sc_power_cut_during_copy() {
-    # The flash image's verified copy on the instrument, half written.
-    power_cut copy "freeze_when '[ \$(size_of /home/Brimwood/download/flash-*) -ge $((FLASH_MIB << 19)) ]' copy"
+    # The flash image's verified copy on the instrument (the first file of
+    # the download folder), half written.
+    power_cut copy "freeze_when '[ \$(bytes_in /home/Brimwood/download) -ge $((FLASH_MIB << 19)) ]' copy"
+}
+sc_power_cut_during_flash_write() {
+    # The flash image's copy complete and checked, the write command running.
+    power_cut flash-write "echo flash-write >/tmp/cut-at"
 }
 sc_power_cut_between_renames() {
     # The large file's backup made, its new copy not yet renamed into place.
@@ -501,6 +509,6 @@ sc_power_cut_during_merge() {
     power_cut merge "freeze_when '[ -e /home/Brimwood/backup/cfg/big.conf ] || [ \$(ls -A /home/Brimwood/cfg | wc -l) -gt 3 ]' merge 0"
 }
 
-SCENARIOS="power_cut_during_copy power_cut_between_renames power_cut_during_merge
-stick_pushed_back update_port_1_4_3 other_stick_then_port_1_2 foreign_then_write_protected
+SCENARIOS="power_cut_during_copy power_cut_during_flash_write power_cut_between_renames
+power_cut_during_merge stick_pushed_back update_port_1_4_3 other_stick_then_port_1_2 foreign_then_write_protected
 stale_mount_then_good_stick late_by_label_link"
