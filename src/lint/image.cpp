@@ -35,6 +35,11 @@ int RunQuietly(std::vector<std::string> argv) {
     // mtools checks a file system's geometry against the partition table;
     // the tools that made the image need not agree with it.
     ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    // Names are UTF-8 on the instrument's stick and short names in code page
+    // 437, as its vfat mount reads them; in another locale mtools would turn
+    // the characters beyond ASCII into others.
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    ::setenv("DEFAULT_CODEPAGE", "437", 1);
     pid_t pid = 0;
     const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
