@@ -66,8 +66,14 @@ if [ ${#need[@]} -gt 0 ] || [ $apt_armhf = no ]; then
     [ ${#need[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target update -j "$(nproc)" >/dev/null
+# The build's output is shown only when it fails.
+build_log=$(mktemp)
+if ! { cmake --preset release && cmake --build --preset release --target update -j "$(nproc)"; } \
+    >"$build_log" 2>&1; then
+    cat "$build_log" >&2
+    exit 1
+fi
+rm -f "$build_log"
 [ -f "$UPDATE" ] || { echo "vm-test.sh: no program $UPDATE" >&2; exit 1; }
 UPDATE=$(realpath "$UPDATE")
 if [ ! -x "$PACK" ]; then
