@@ -147,20 +147,32 @@ std::vector<TreeProblem> CheckTree(const std::string& root) {
     return walker.problems;
 }
 
-std::optional<std::string> FindName(const std::vector<std::string>& names,
-                                    std::string_view wanted) {
-    const std::string key = NameKey(wanted);
-    if (key.empty()) {
-        return std::nullopt;
-    }
-    std::optional<std::string> found;
+NameIndex::NameIndex(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-        if (CheckName(name) == NameFault::kNone && NameKey(name) == key &&
-            (!found || name < *found)) {
-            found = name;
+        if (CheckName(name) != NameFault::kNone) {
+            continue;
+        }
+        auto [at, fresh] = byKey_.emplace(NameKey(name), name);
+        if (!fresh && name < at->second) {
+            at->second = name;
         }
     }
-    return found;
+}
+
+const std::string* NameIndex::Find(std::string_view wanted) const {
+    const std::string key = NameKey(wanted);
+    if (key.empty()) {
+        return nullptr;
+    }
+    const auto at = byKey_.find(key);
+    return at == byKey_.end() ? nullptr : &at->second;
+}
+
+std::optional<std::string> FindName(const std::vector<std::string>& names,
+                                    std::string_view wanted) {
+    const NameIndex index(names);
+    const std::string* found = index.Find(wanted);
+    return found ? std::optional<std::string>(*found) : std::nullopt;
 }
 
 std::optional<std::string> FindEntry(int dirfd, std::string_view wanted) {

@@ -167,7 +167,6 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
         {"backup directory made by an earlier section",
          Transfer([](Keys& k) { Set(k, "BackupDir", "/home/Brimwood/backup/bin"); },
                   "B\nOperation = BackupFiles\nDestDir = /home/Brimwood/backup/bin\n")},
-        {"interim copy on the stick", Transfer([](Keys& k) { Set(k, "InterimDir", "/mnt/tmp"); })},
         {"interim copy on the installed file", Transfer([](Keys& k) {
              Set(k, "InterimDir", "/home/Brimwood/bin");
              Set(k, "InterimFile", "app.bin");
@@ -194,10 +193,6 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
          })},
         {"config: installed missing",
          Config([](const SimInstrument& sim) { sim.Remove("/home/Brimwood/cfg/app.conf"); })},
-        {"config: package unreadable", Config([](const SimInstrument& sim) {
-             sim.Remove(std::string(SimInstrument::kStick) + "/firmware/app.conf");
-             MakeSocket(sim.Stick("firmware/app.conf"));
-         })},
         {"config: installed unreadable", Config([](const SimInstrument& sim) {
              sim.Remove("/home/Brimwood/cfg/app.conf");
              MakeSocket(sim.Host("/home/Brimwood/cfg/app.conf"));

@@ -78,6 +78,11 @@ TEST(StickTreeTest, ResolvesAsTheMountedStickDoes) {
 TEST(StickTreeTest, PicksOneEntryWhereNamesClash) {
     EXPECT_EQ(FindName({"help.txt", "HELP.txt"}, "Help.Txt"), "HELP.txt");
     EXPECT_EQ(FindName({"help.txt"}, "..."), std::nullopt);
+    // The index a server keeps for many lookups answers the same.
+    const NameIndex index({"help.txt", "HELP.txt", "a:b"});
+    ASSERT_NE(index.Find("Help.Txt."), nullptr);
+    EXPECT_EQ(*index.Find("Help.Txt."), "HELP.txt");
+    EXPECT_EQ(index.Find("a:b"), nullptr);
 }
 
 }  // namespace
