@@ -52,12 +52,14 @@ int RunQuietly(std::vector<std::string> argv) {
 
 }  // namespace
 
-StickImage::StickImage(const std::string& image) {
+StickImage::StickImage(const std::string& image, const std::string& under) {
     if (::access(image.c_str(), R_OK) != 0) {
         error_ = "cannot read the image " + image;
         return;
     }
-    std::string dir = (std::filesystem::temp_directory_path() / "update-lint.XXXXXX").string();
+    const std::filesystem::path parent =
+        under.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(under);
+    std::string dir = (parent / "update-lint.XXXXXX").string();
     if (::mkdtemp(dir.data()) == nullptr) {
         error_ = "cannot make a temporary directory";
         return;
