@@ -5,6 +5,7 @@
 #include "lint/lint.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "lint/checker.h"
 #include "manifest/auxinfo.h"
 #include "manifest/nv.h"
+#include "stick/tree.h"
 #include "update/codes.h"
 #include "update/limits.h"
 #include "update/update.h"
@@ -24,8 +26,6 @@ namespace upd::lint {
 
 namespace {
 
-constexpr char kManifestFile[] = "/firmware/AuxInfo.txt";
-constexpr char kSignatureFile[] = "/firmware/AuxInfo.txt.sha256";
 constexpr char kListSection[] = "SectionList";
 constexpr char kSequence[] = "Sequence";
 
@@ -97,22 +97,30 @@ bool ParseBytes(unsigned char* bytes, unsigned int length) {
     return loaded != 0;
 }
 
-bool LoadManifest(Checker& c, const std::string& path, Bytes* bytes, unsigned int* length) {
+bool LoadManifest(Checker& c, Bytes* bytes, unsigned int* length) {
+    // Only a regular file is ever opened: anything else is refused.
+    const Paths::Entry manifest = c.paths().Look(kManifestPath);
     bool loaded = false;
-    if (c.Signed()) {
-        unsigned char* data = nullptr;
-        if (ReadBytesFromFile(path.c_str(), &data, length)) {
-            bytes->reset(data);
-            loaded = ParseBytes(bytes->get(), *length);
+    if (manifest.state == Paths::State::kFile) {
+        const std::string& path = manifest.file->host;
+        if (c.Signed()) {
+            unsigned char* data = nullptr;
+            if (ReadBytesFromFile(path.c_str(), &data, length)) {
+                bytes->reset(data);
+                loaded = ParseBytes(bytes->get(), *length);
+            }
+        } else {
+            loaded = ReadAuxInfo(path.c_str()) != 0;
         }
-    } else {
-        loaded = ReadAuxInfo(path.c_str()) != 0;
     }
     if (loaded) {
         return true;
     }
     const ManifestLines& lines = c.lines();
-    if (!lines.opened) {
+    if (manifest.state != Paths::State::kFile && manifest.state != Paths::State::kMissing) {
+        c.Error("", 0, kErrManifestUnreadable,
+                "firmware/AuxInfo.txt is no regular file: the instrument cannot read it");
+    } else if (!lines.opened) {
         c.Error("", 0, kErrManifestUnreadable, "the stick has no readable firmware/AuxInfo.txt");
     } else if (lines.tooLongLine != 0) {
         c.Error("", lines.tooLongLine, kErrManifestUnreadable,
@@ -131,7 +139,10 @@ bool LoadManifest(Checker& c, const std::string& path, Bytes* bytes, unsigned in
 void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int length) {
     std::unique_ptr<EVP_PKEY, FreeKey> key(EVP_PKEY_new());
     EVP_PKEY* raw = key.release();
-    const bool keyRead = raw != nullptr && ReadPublicKey(c.options().publicKey.c_str(), &raw) != 0;
+    struct stat st {};
+    const bool keyRead = raw != nullptr && ::stat(c.options().publicKey.c_str(), &st) == 0 &&
+                         S_ISREG(st.st_mode) &&
+                         ReadPublicKey(c.options().publicKey.c_str(), &raw) != 0;
     key.reset(raw);
     if (!keyRead) {
         c.Error("", 0, kErrSignature,
@@ -140,9 +151,10 @@ void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int leng
     }
     unsigned char* signature = nullptr;
     unsigned int signatureLength = 0;
-    const std::string path = c.options().stick + kSignatureFile;
-    if (!ReadBytesFromFile(path.c_str(), &signature, &signatureLength)) {
-        c.Error("", 0, kErrSignature, "the stick has no readable firmware/AuxInfo.txt.sha256");
+    const std::optional<FileData> file = c.paths().Regular(kSignaturePath);
+    if (!file || !ReadBytesFromFile(file->host.c_str(), &signature, &signatureLength)) {
+        c.Error("", 0, kErrSignature,
+                "the stick has no firmware/AuxInfo.txt.sha256 that is a readable regular file");
         return;
     }
     Bytes owned(signature);
@@ -290,6 +302,19 @@ void WarnUnknownOperation(Checker& c, const std::string& section, const Value& o
                hint);
 }
 
+// What a notice leaves on the instrument: the download folder made sure of,
+// and the error file holding the notice.
+void Notice(Checker& c, int code) {
+    Paths& paths = c.paths();
+    if (!paths.Exists(kDownloadDir)) {
+        paths.MakeDirectory(kDownloadDir);
+    }
+    auto bytes = std::make_shared<const std::string>("1902 " + std::to_string(code) + "\n");
+    if (paths.StateOf(kErrorFilePath) != Paths::State::kSpecial) {
+        paths.Write(kErrorFilePath, FileData{"", bytes, bytes->size(), false});
+    }
+}
+
 // Carries out one entry of the run list as the updater would.
 void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
     const Value op = c.Read(section, "Operation", kOperationSize);
@@ -328,6 +353,7 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
                    "the instrument then writes notice " + std::to_string(notice) +
                        " to the error file and goes on",
                    notice);
+            Notice(c, notice);
         }
         return;
     }
@@ -378,10 +404,14 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
 
 }  // namespace
 
-std::vector<Finding> LintStick(const Options& options) {
-    const std::string manifestPath = options.stick + kManifestFile;
-    Checker c(options, ScanManifest(manifestPath));
-    if (options.timeStamp.size() >= kTimeStampSize) {
+Report Check(const Options& options) {
+    const Paths probe(options.stick, options.instrumentRoot);
+    const std::optional<FileData> manifestFile = probe.Regular(kManifestPath);
+    Checker c(options, manifestFile ? ScanManifest(manifestFile->host) : ManifestLines{});
+    for (const stick::TreeProblem& problem : stick::CheckTree(options.stick)) {
+        c.StickError("no FAT stick can hold this folder as it is: " + problem.message);
+    }
+    if (options.timeStamp && options.timeStamp->size() >= kTimeStampSize) {
         c.Error("", 0, kErrTimeStampArgTooLong,
                 "the -t time stamp is longer than " + std::to_string(kTimeStampSize - 1) +
                     " characters");
@@ -390,8 +420,8 @@ std::vector<Finding> LintStick(const Options& options) {
     StoreAside store;
     Bytes manifest;
     unsigned int length = 0;
-    if (!LoadManifest(c, manifestPath, &manifest, &length)) {
-        return c.TakeFindings();
+    if (!LoadManifest(c, &manifest, &length)) {
+        return c.TakeReport();
     }
     if (c.Signed()) {
         CheckSignature(c, manifest.get(), length);
@@ -401,7 +431,7 @@ std::vector<Finding> LintStick(const Options& options) {
     RunList list;
     if (!BuildSectionList(kListSection, kSequence, &list.head)) {
         ReportRunListFailure(c);
-        return c.TakeFindings();
+        return c.TakeReport();
     }
     WarnNoSequence(c);
     std::vector<std::string> run;
@@ -413,7 +443,11 @@ std::vector<Finding> LintStick(const Options& options) {
         CheckSection(c, section, visited.insert(section).second);
     }
     CheckRunShape(c, run);
-    return c.TakeFindings();
+    return c.TakeReport();
+}
+
+std::vector<Finding> LintStick(const Options& options) {
+    return Check(options).findings;
 }
 
 }  // namespace upd::lint

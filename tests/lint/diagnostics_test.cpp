@@ -56,7 +56,9 @@ class Fixture {
         WriteAll(dir_ / "key.pem", SigningKey::Get().PublicPem());
         return dir_ / "key.pem";
     }
-    lint::Options Options() const { return {dir_ / "stick", "", dir_ / "root", "", false}; }
+    lint::Options Options() const {
+        return {dir_ / "stick", "", dir_ / "root", std::nullopt, false};
+    }
 
   private:
     TempDir dir_;
@@ -232,7 +234,7 @@ TEST(LintDiagnosticsTest, EachProblemIsReportedWhereItStands) {
         {"flash: no Offset", Manifest({Flash({{"Offset", "-"}})}), kError, 637, 3, "no Offset"},
         {"flash: verified data missing",
          Manifest({Flash({{"DataPath1", "/mnt/none"}, {"SHA256Hash", Sha256Hex("boot\n")}})}),
-         kError, 658, 9, "not a file"},
+         kError, 658, 9, "does not exist"},
         {"flash: digest differs", Manifest({Flash({{"SHA256Hash", Sha256Hex("x")}})}), kError, 670,
          10, "does not match"},
         {"msp: Command2 too long", Manifest({Msp({{"Command2", kLong.substr(0, 128)}})}), kError,

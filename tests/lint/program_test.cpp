@@ -45,7 +45,8 @@ TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
               "warning at line 4 [S]: a \"quoted\" word\n0 errors, 1 warning\n");
     EXPECT_EQ(lint::FormatJson({warning}),
               "{\"findings\": [\n  {\"severity\": \"warning\", \"section\": \"S\", \"line\": 4, "
-              "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"errors\": 0, "
+              "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"assumptions\": [], "
+              "\"errors\": 0, "
               "\"warnings\": 1, \"code\": 0, \"status\": 1}\n");
     // Names and values need not be UTF-8; the JSON always is.
     const std::string json =
@@ -68,9 +69,10 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
     EXPECT_EQ(runner.Execute({lintProgram, stick, "--key", dir / "none.pem"}).status, 3);
     const SimRun clean = runner.Execute({lintProgram, stick, "--json"});
     EXPECT_EQ(clean.status, 0) << clean.err;
-    EXPECT_EQ(clean.out,
-              "{\"findings\": [], \"errors\": 0, \"warnings\": 0, \"code\": 0, "
-              "\"status\": 0}\n");
+    EXPECT_EQ(
+        clean.out,
+        "{\"findings\": [], \"assumptions\": [], \"errors\": 0, \"warnings\": 0, \"code\": 0, "
+        "\"status\": 0}\n");
 
     // The same stick as an image: one FAT partition 1 MiB in, as the
     // partitioning and formatting tools make it.
