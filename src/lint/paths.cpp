@@ -115,19 +115,55 @@ struct Paths::Frame {
 };
 
 Paths::Paths(std::string stick, std::string instrumentRoot)
-    : stick_(std::move(stick)), root_(std::move(instrumentRoot)) {}
+    : stick_(std::move(stick)), root_(std::move(instrumentRoot)) {
+    struct stat st {};
+    rootId_ = !root_.empty() && ::stat(root_.c_str(), &st) == 0 ? IdOf(st) : "root";
+}
 
 Paths::Frame Paths::RootFrame() const {
     Frame root;
-    struct stat st {};
-    if (root_.empty()) {
-        root.unknown = true;
-        root.id = "root";
-    } else {
+    root.unknown = root_.empty();
+    if (!root.unknown) {
         root.host = root_;
-        root.id = ::stat(root_.c_str(), &st) == 0 ? IdOf(st) : "root";
     }
+    root.id = rootId_;
     return root;
+}
+
+const std::vector<std::string>& Paths::Listing(const std::string& host) const {
+    const auto known = listings_.find(host);
+    if (known != listings_.end()) {
+        return known->second;
+    }
+    return listings_[host] = NamesIn(host);
+}
+
+Paths::Node Paths::OnDisk(const std::string& host, bool onStick) const {
+    const auto known = disk_.find(host);
+    if (known != disk_.end()) {
+        return known->second;
+    }
+    Node node;
+    struct stat st {};
+    if (::lstat(host.c_str(), &st) == 0) {
+        node.id = IdOf(st);
+        if (S_ISLNK(st.st_mode) && !onStick) {
+            std::vector<char> target(static_cast<std::size_t>(st.st_size) + 256);
+            const ssize_t n = ::readlink(host.c_str(), target.data(), target.size());
+            node.state = State::kSpecial;
+            node.link = n >= 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : "";
+        } else if (S_ISDIR(st.st_mode)) {
+            node.state = State::kDirectory;
+            node.host = host;
+        } else if (S_ISREG(st.st_mode)) {
+            node.state = State::kFile;
+            node.file = FileData{host, nullptr, static_cast<std::uint64_t>(st.st_size),
+                                 (st.st_mode & 0111) != 0};
+        } else {
+            node.state = State::kSpecial;  // a FIFO, socket or device; on the stick also a link
+        }
+    }
+    return disk_[host] = node;
 }
 
 // The entry `name` of `folder`, not followed if it is a symbolic link; `key`
@@ -137,9 +173,7 @@ Paths::Node Paths::Child(const Frame& folder, const std::string& name, std::stri
     if (folder.key.empty() && name == kMountPoint.substr(1)) {
         // The stick is mounted here whatever the tree holds.
         *key = kMountPoint;
-        struct stat st {};
-        node.state = ::stat(stick_.c_str(), &st) == 0 ? State::kDirectory : State::kMissing;
-        node.host = stick_;
+        node = OnDisk(stick_, true);
         node.id = "stick";
         return node;
     }
@@ -163,42 +197,11 @@ Paths::Node Paths::Child(const Frame& folder, const std::string& name, std::stri
     if (!folder.host) {
         return node;  // a folder the run made holds only what the run put there
     }
-    std::string host;
-    if (folder.onStick) {
-        const int fd = ::open(folder.host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const std::optional<std::string> found =
-            fd >= 0 ? stick::FindEntry(fd, name) : std::nullopt;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        if (!found) {
-            return node;
-        }
-        host = *folder.host + "/" + *found;
-    } else {
-        host = *folder.host + "/" + name;
+    if (!folder.onStick) {
+        return OnDisk(*folder.host + "/" + name, false);
     }
-    struct stat st {};
-    if (::lstat(host.c_str(), &st) != 0) {
-        return node;
-    }
-    node.id = IdOf(st);
-    if (S_ISLNK(st.st_mode) && !folder.onStick) {
-        std::vector<char> target(static_cast<std::size_t>(st.st_size) + 256);
-        const ssize_t n = ::readlink(host.c_str(), target.data(), target.size());
-        node.state = State::kSpecial;
-        node.link = n >= 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : "";
-    } else if (S_ISDIR(st.st_mode)) {
-        node.state = State::kDirectory;
-        node.host = host;
-    } else if (S_ISREG(st.st_mode)) {
-        node.state = State::kFile;
-        node.file = FileData{host, nullptr, static_cast<std::uint64_t>(st.st_size),
-                             (st.st_mode & 0111) != 0};
-    } else {
-        node.state = State::kSpecial;  // a FIFO, socket or device; on the stick also a link
-    }
-    return node;
+    const std::optional<std::string> found = stick::FindName(Listing(*folder.host), name);
+    return found ? OnDisk(*folder.host + "/" + *found, true) : node;
 }
 
 Paths::Entry Paths::Look(std::string_view inside, bool follow) const {

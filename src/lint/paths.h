@@ -107,9 +107,16 @@ class Paths {
     void Put(const std::string& key, Node node);
     std::string NewId() { return "run:" + std::to_string(++created_); }
 
+    // What is on disk, read once: the checker never changes it.
+    Node OnDisk(const std::string& host, bool onStick) const;
+    const std::vector<std::string>& Listing(const std::string& host) const;
+
     std::string stick_;
     std::string root_;
+    std::string rootId_;
     std::map<std::string, Node> changes_;
+    mutable std::map<std::string, Node> disk_;
+    mutable std::map<std::string, std::vector<std::string>> listings_;
     int created_ = 0;
 };
 
