@@ -10,8 +10,8 @@
 
 namespace upd::lint {
 
-Checker::Checker(const Options& options, ManifestLines lines)
-    : options_(options), lines_(std::move(lines)), paths_(options.stick, options.instrumentRoot) {}
+Checker::Checker(const Options& options)
+    : options_(options), paths_(options.stick, options.instrumentRoot) {}
 
 Value Checker::Read(std::string_view section, const char* key, int size) const {
     const std::string name(section);

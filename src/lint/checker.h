@@ -26,10 +26,11 @@ struct Value {
 
 class Checker {
   public:
-    Checker(const Options& options, ManifestLines lines);
+    explicit Checker(const Options& options);
 
     const Options& options() const { return options_; }
     const ManifestLines& lines() const { return lines_; }
+    void SetLines(ManifestLines lines) { lines_ = std::move(lines); }
     Paths& paths() { return paths_; }
     bool Signed() const { return !options_.publicKey.empty(); }
     // Whether the updater compares time stamps (-t given, -f not).

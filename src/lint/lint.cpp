@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -216,18 +217,17 @@ std::vector<std::string> ListItems(const std::string& key) {
     return items;
 }
 
-// The line of the list that names `name`, else of SectionList.
-int ListedAt(const Checker& c, const std::string& name) {
+// The line of the first list that names each item.
+std::map<std::string, int> ListedAt(const Checker& c) {
+    std::map<std::string, int> at;
     if (const SectionLines* list = c.lines().Find(kListSection)) {
         for (const KeyLine& k : list->keys) {
-            for (const std::string& item : ListItems(k.name)) {
-                if (item == name) {
-                    return k.line;
-                }
+            for (std::string& item : ListItems(k.name)) {
+                at.emplace(std::move(item), k.line);
             }
         }
     }
-    return c.lines().SectionLine(kListSection);
+    return at;
 }
 
 void ReportRunListFailure(Checker& c) {
@@ -316,7 +316,8 @@ void Notice(Checker& c, int code) {
 }
 
 // Carries out one entry of the run list as the updater would.
-void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
+void CheckSection(Checker& c, const std::string& section, bool firstVisit,
+                  const std::map<std::string, int>& listedAt) {
     const Value op = c.Read(section, "Operation", kOperationSize);
     if (!op.fits) {
         c.Error(section, op.line, kErrOperationTooLong,
@@ -326,7 +327,8 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
     }
     if (!op.found) {
         if (c.lines().Find(section) == nullptr) {
-            c.Warn(section, ListedAt(c, section),
+            const auto at = listedAt.find(section);
+            c.Warn(section, at != listedAt.end() ? at->second : c.lines().SectionLine(kListSection),
                    "the run list names section " + Quote(section) +
                        ", which does not exist: the instrument passes it over");
         } else {
@@ -405,9 +407,10 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
 }  // namespace
 
 Report Check(const Options& options) {
-    const Paths probe(options.stick, options.instrumentRoot);
-    const std::optional<FileData> manifestFile = probe.Regular(kManifestPath);
-    Checker c(options, manifestFile ? ScanManifest(manifestFile->host) : ManifestLines{});
+    Checker c(options);
+    if (const std::optional<FileData> manifest = c.paths().Regular(kManifestPath)) {
+        c.SetLines(ScanManifest(manifest->host));
+    }
     for (const stick::TreeProblem& problem : stick::CheckTree(options.stick)) {
         c.StickError("no FAT stick can hold this folder as it is: " + problem.message);
     }
@@ -439,8 +442,9 @@ Report Check(const Options& options) {
         run.emplace_back(s->name);
     }
     std::set<std::string> visited;
+    const std::map<std::string, int> listedAt = ListedAt(c);
     for (const std::string& section : run) {
-        CheckSection(c, section, visited.insert(section).second);
+        CheckSection(c, section, visited.insert(section).second, listedAt);
     }
     CheckRunShape(c, run);
     return c.TakeReport();

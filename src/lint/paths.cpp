@@ -31,24 +31,19 @@ constexpr int kMaxLinks = 40;
 
 // Pushes the components of `path` onto the stack `todo` so that the first
 // is popped first; empty components (repeated and trailing slashes) are left out.
-void PushComponents(std::vector<std::string>* todo, std::string_view path) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string_view::npos) {
-            end = path.size();
-        }
+void PushComponents(std::vector<std::string_view>* todo, std::string_view path) {
+    std::size_t end = path.size();
+    while (end > 0) {
+        const std::size_t slash = path.rfind('/', end - 1);
+        const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
         if (end > start) {
-            parts.emplace_back(path.substr(start, end - start));
+            todo->push_back(path.substr(start, end - start));
         }
-        start = end + 1;
+        if (slash == std::string_view::npos) {
+            break;
+        }
+        end = slash;
     }
-    todo->insert(todo->end(), parts.rbegin(), parts.rend());
-}
-
-std::string IdOf(const struct stat& st) {
-    return "dev" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 // A name the stick's file system refuses to create (it drops trailing dots
@@ -109,15 +104,28 @@ std::string FileData::Sha256() const {
 struct Paths::Frame {
     std::string key;
     std::optional<std::string> host;
-    std::string id;
+    Id id;
     bool onStick = false;
     bool unknown = false;
 };
 
+namespace {
+
+// What a lookup finds where the checker cannot see, and where nothing is.
+const Paths::Entry kNothing{};
+
+Paths::Id IdOf(const struct stat& st) {
+    return Paths::Id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+}  // namespace
+
 Paths::Paths(std::string stick, std::string instrumentRoot)
     : stick_(std::move(stick)), root_(std::move(instrumentRoot)) {
     struct stat st {};
-    rootId_ = !root_.empty() && ::stat(root_.c_str(), &st) == 0 ? IdOf(st) : "root";
+    if (!root_.empty() && ::stat(root_.c_str(), &st) == 0) {
+        rootId_ = IdOf(st);
+    }
 }
 
 Paths::Frame Paths::RootFrame() const {
@@ -138,7 +146,7 @@ const std::vector<std::string>& Paths::Listing(const std::string& host) const {
     return listings_[host] = NamesIn(host);
 }
 
-Paths::Node Paths::OnDisk(const std::string& host, bool onStick) const {
+const Paths::Node& Paths::OnDisk(const std::string& host, bool onStick) const {
     const auto known = disk_.find(host);
     if (known != disk_.end()) {
         return known->second;
@@ -163,59 +171,71 @@ Paths::Node Paths::OnDisk(const std::string& host, bool onStick) const {
             node.state = State::kSpecial;  // a FIFO, socket or device; on the stick also a link
         }
     }
-    return disk_[host] = node;
+    return disk_.emplace(host, std::move(node)).first->second;
 }
 
 // The entry `name` of `folder`, not followed if it is a symbolic link; `key`
 // set to its canonical path, or emptied for a name no entry can have.
-Paths::Node Paths::Child(const Frame& folder, const std::string& name, std::string* key) const {
-    Node node;
+const Paths::Node& Paths::Child(const Frame& folder, std::string_view name,
+                                std::string* key) const {
+    static const Node kMissingNode{};
+    static const Node kUnknownNode{State::kUnknown, {}, {}, {}, {}};
     if (folder.key.empty() && name == kMountPoint.substr(1)) {
         // The stick is mounted here whatever the tree holds.
         *key = kMountPoint;
-        node = OnDisk(stick_, true);
-        node.id = "stick";
-        return node;
+        return OnDisk(stick_, true);
     }
+    key->assign(folder.key).append("/");
     if (folder.onStick) {
         const std::string folded = stick::NameKey(name);
         if (folded.empty()) {
             key->clear();
-            return node;
+            return kMissingNode;
         }
-        *key = folder.key + "/" + folded;
+        key->append(folded);
     } else {
-        *key = folder.key + "/" + name;
+        key->append(name);
     }
     if (const auto change = changes_.find(*key); change != changes_.end()) {
         return change->second;
     }
     if (folder.unknown) {
-        node.state = State::kUnknown;
-        return node;
+        return kUnknownNode;
     }
     if (!folder.host) {
-        return node;  // a folder the run made holds only what the run put there
+        return kMissingNode;  // a folder the run made holds only what the run put there
     }
     if (!folder.onStick) {
-        return OnDisk(*folder.host + "/" + name, false);
+        return OnDisk(*folder.host + "/" + std::string(name), false);
     }
     const std::optional<std::string> found = stick::FindName(Listing(*folder.host), name);
-    return found ? OnDisk(*folder.host + "/" + *found, true) : node;
+    return found ? OnDisk(*folder.host + "/" + *found, true) : kMissingNode;
 }
 
 Paths::Entry Paths::Look(std::string_view inside, bool follow) const {
+    // The checks look the same paths up again and again between two changes.
+    std::string memo(inside);
+    memo += follow ? '\1' : '\0';
+    if (const auto known = looks_.find(memo); known != looks_.end()) {
+        return known->second;
+    }
+    return looks_[memo] = Resolve(inside, follow);
+}
+
+Paths::Entry Paths::Resolve(std::string_view inside, bool follow) const {
     Entry e;
     if (inside.empty()) {
         return e;  // no path at all: nothing exists there, nothing can be made
     }
     e.folderOnly = inside.back() == '/';
-    std::vector<std::string> todo;
+    std::vector<std::string_view> todo;
+    std::vector<std::unique_ptr<std::string>> targets;  // the links' texts that `todo` views
     PushComponents(&todo, inside);
     std::vector<Frame> frames{RootFrame()};
     int links = 0;
+    std::string key;
     while (!todo.empty()) {
-        const std::string name = std::move(todo.back());
+        const std::string_view name = todo.back();
         todo.pop_back();
         const bool last = todo.empty();
         if (name == ".") {
@@ -227,16 +247,16 @@ Paths::Entry Paths::Look(std::string_view inside, bool follow) const {
             }
             continue;
         }
-        std::string key;
-        Node node = Child(frames.back(), name, &key);
+        const Node& node = Child(frames.back(), name, &key);
         if (node.link && (!last || follow || e.folderOnly)) {
             if (++links > kMaxLinks || node.link->empty()) {
-                return Entry{};
+                return kNothing;
             }
             if (node.link->front() == '/') {
                 frames.resize(1);
             }
-            PushComponents(&todo, *node.link);
+            targets.push_back(std::make_unique<std::string>(*node.link));
+            PushComponents(&todo, *targets.back());
             continue;
         }
         const bool onStick = frames.back().onStick || key == kMountPoint;
@@ -251,9 +271,9 @@ Paths::Entry Paths::Look(std::string_view inside, bool follow) const {
             }
             e.state = node.state;
             e.id = node.id;
-            e.file = std::move(node.file);
-            e.host = std::move(node.host);
-            e.link = std::move(node.link);
+            e.file = node.file;
+            e.host = node.host;
+            e.link = node.link;
             return e;
         }
         if (node.state == State::kDirectory || node.state == State::kUnknown) {
@@ -261,7 +281,7 @@ Paths::Entry Paths::Look(std::string_view inside, bool follow) const {
                 Frame{key, node.host, node.id, onStick, node.state == State::kUnknown});
             continue;
         }
-        return Entry{};  // a missing folder, or a file where a folder should be
+        return kNothing;  // a missing folder, or a file where a folder should be
     }
     const Frame& folder = frames.back();
     e.state = folder.unknown ? State::kUnknown : State::kDirectory;
@@ -284,6 +304,7 @@ bool Paths::Exists(std::string_view inside) const {
 
 void Paths::Put(const std::string& key, Node node) {
     changes_[key] = std::move(node);
+    looks_.clear();
 }
 
 bool Paths::MakeDirectory(std::string_view inside) {
@@ -408,6 +429,7 @@ bool Paths::Rename(std::string_view from, std::string_view to) {
         }
     }
     changes_.merge(moved);
+    looks_.clear();
     Put(made.key, Node{old.state, old.id, old.file, old.host, old.link});
     Put(old.key, Node{});
     return true;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace upd::lint {
@@ -36,11 +37,18 @@ class Paths {
   public:
     enum class State { kMissing, kFile, kDirectory, kSpecial, kUnknown };
 
+    // One file or folder: its device and inode, or a number of the run's own.
+    struct Id {
+        std::uint64_t dev = 0;
+        std::uint64_t ino = 0;
+        bool operator==(const Id&) const = default;
+    };
+
     // What a path finds.
     struct Entry {
         State state = State::kMissing;
         std::string key;                  // the entry's path, links resolved and stick names folded
-        std::string id;                   // one file or folder: the same id (hard links share one)
+        Id id;                            // the same for one file or folder (hard links share one)
         bool onStick = false;             // lies on the stick's file system
         bool inFolder = false;            // the folder it names an entry of exists
         bool folderOnly = false;          // the path ends in a slash
@@ -95,29 +103,31 @@ class Paths {
     // What the run changed at one canonical path.
     struct Node {
         State state = State::kMissing;
-        std::string id;
+        Id id;
         std::optional<FileData> file;
         std::optional<std::string> host;  // a folder on disk, wherever it now stands
         std::optional<std::string> link;  // a symbolic link's target
     };
     struct Frame;
+    Entry Resolve(std::string_view inside, bool follow) const;
     Frame RootFrame() const;
-    Node Child(const Frame& folder, const std::string& name, std::string* key) const;
+    const Node& Child(const Frame& folder, std::string_view name, std::string* key) const;
     bool Empty(const Entry& folder) const;
     void Put(const std::string& key, Node node);
-    std::string NewId() { return "run:" + std::to_string(++created_); }
+    Id NewId() { return Id{~std::uint64_t{0}, ++created_}; }
 
     // What is on disk, read once: the checker never changes it.
-    Node OnDisk(const std::string& host, bool onStick) const;
+    const Node& OnDisk(const std::string& host, bool onStick) const;
     const std::vector<std::string>& Listing(const std::string& host) const;
 
     std::string stick_;
     std::string root_;
-    std::string rootId_;
+    Id rootId_;
     std::map<std::string, Node> changes_;
-    mutable std::map<std::string, Node> disk_;
+    mutable std::unordered_map<std::string, Node> disk_;
+    mutable std::unordered_map<std::string, Entry> looks_;  // since the last change
     mutable std::map<std::string, std::vector<std::string>> listings_;
-    int created_ = 0;
+    std::uint64_t created_ = 0;
 };
 
 // The parent directory of an instrument path ("/" for "/x").
