@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -147,6 +148,15 @@ class RunSandbox {
     }
 
     bool entered() const { return entered_; }
+
+    // Gives the stick a file system of its own at /mnt, as on the instrument:
+    // another device (a rename between it and the instrument fails) mounted
+    // without exec rights. Once entered.
+    void MountStick() {
+        FUZZ_CHECK(::mkdir("/mnt", 0755) == 0 || errno == EEXIST);
+        FUZZ_CHECK(::mount("upd-fuzz-stick", "/mnt", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") ==
+                   0);
+    }
 
     // Makes the folders libFuzzer writes to read-only for a run, or writable
     // again after it: while the updater runs, nothing outside the sandbox's
