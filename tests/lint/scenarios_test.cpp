@@ -263,6 +263,10 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
         {"msp: no CommandJTAG",
          Manifest(seq + "Operation = MSP430Update\nCommand1 = true\nCommand2 = true\n")},
         // The rows of the issue that found the checker's predictions wrong.
+        {"manifest is a directory",
+         [](const SimInstrument& sim) {
+             sim.MakeDir(std::string(SimInstrument::kStick) + "/firmware/AuxInfo.txt");
+         }},
         {"config: package is a directory", Config([](const SimInstrument& sim) {
              sim.Remove(std::string(SimInstrument::kStick) + "/firmware/app.conf");
              sim.MakeDir(std::string(SimInstrument::kStick) + "/firmware/app.conf");
