@@ -8,8 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -44,6 +45,12 @@ void PushComponents(std::vector<std::string_view>* todo, std::string_view path) 
         }
         end = slash;
     }
+}
+
+// The last component of a path as written ("" when it ends in a slash).
+std::string LastName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 // A name the stick's file system refuses to create (it drops trailing dots
@@ -111,7 +118,8 @@ struct Paths::Frame {
 
 namespace {
 
-// What a lookup finds where the checker cannot see, and where nothing is.
+// What a path finds whose folder does not exist: nothing, and nothing can be
+// made there.
 const Paths::Entry kNothing{};
 
 Paths::Id IdOf(const struct stat& st) {
@@ -313,7 +321,7 @@ bool Paths::MakeDirectory(std::string_view inside) {
         return true;
     }
     if (e.state != State::kMissing || !e.inFolder ||
-        (e.onStick && StickRefuses(std::filesystem::path(inside).filename().string()))) {
+        (e.onStick && StickRefuses(LastName(inside)))) {
         return false;
     }
     Node made;
@@ -334,16 +342,6 @@ bool Paths::Unlink(std::string_view inside) {
     Put(e.key, Node{});
     return true;
 }
-
-namespace {
-
-// The last component of a path as written ("" when it ends in a slash).
-std::string LastName(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-}  // namespace
 
 Paths::LinkResult Paths::Link(std::string_view from, std::string_view to) {
     const Entry old = Look(from, false);
@@ -512,15 +510,6 @@ bool Paths::SameEntry(std::string_view a, std::string_view b) const {
         return SameFile(a, b);
     }
     return nameA == nameB && SameFile(folderA, folderB);
-}
-
-std::string Parent(std::string_view inside) {
-    std::string normal = std::filesystem::path(inside).lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/') {
-        normal.pop_back();
-    }
-    const std::string parent = std::filesystem::path(normal).parent_path().string();
-    return parent.empty() ? "/" : parent;
 }
 
 }  // namespace upd::lint

@@ -96,8 +96,6 @@ class Paths {
     }
     // True when the path lies on the stick.
     bool OnStick(std::string_view inside) const { return Look(inside).onStick; }
-    // Whether an instrument tree was given.
-    bool HasTree() const { return !root_.empty(); }
 
   private:
     // What the run changed at one canonical path.
@@ -129,8 +127,5 @@ class Paths {
     mutable std::map<std::string, std::vector<std::string>> listings_;
     std::uint64_t created_ = 0;
 };
-
-// The parent directory of an instrument path ("/" for "/x").
-std::string Parent(std::string_view inside);
 
 }  // namespace upd::lint
