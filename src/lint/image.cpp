@@ -105,8 +105,10 @@ std::uint64_t FileSystemOffset(const std::string& image, std::string* error) {
 }
 
 // Runs a program with standard input and output on /dev/null and its errors
-// in `errors`, in a UTF-8 locale (mtools then writes long names as UTF-8);
-// its exit status, or -1 when it cannot be started or does not exit.
+// in `errors`; its exit status, or -1 when it cannot be started or does not
+// exit. Names are UTF-8 on the instrument's stick and short names in code
+// page 437, as its vfat mount reads them: in another locale mtools would turn
+// the characters beyond ASCII into others.
 int Run(std::vector<std::string> argv, const std::string& errors) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -121,10 +123,12 @@ int Run(std::vector<std::string> argv, const std::string& errors) {
     args.push_back(nullptr);
     // mtools checks a file system's geometry against the partition table;
     // the tools that made the image need not agree with it.
-    std::vector<std::string> variables = {"LC_ALL=C.UTF-8", "MTOOLS_SKIP_CHECK=1"};
+    std::vector<std::string> variables = {"LC_ALL=C.UTF-8", "DEFAULT_CODEPAGE=437",
+                                          "MTOOLS_SKIP_CHECK=1"};
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view v = *e;
-        if (!v.starts_with("LC_ALL=") && !v.starts_with("MTOOLS_SKIP_CHECK=")) {
+        if (!v.starts_with("LC_ALL=") && !v.starts_with("DEFAULT_CODEPAGE=") &&
+            !v.starts_with("MTOOLS_SKIP_CHECK=")) {
             variables.emplace_back(v);
         }
     }

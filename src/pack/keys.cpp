@@ -1,21 +1,27 @@
-// Key generation, manifest signing and the instrument's check of the signature,
-// on OpenSSL's EVP interface.
+// Key generation, pass phrases, manifest signing, fingerprints and the
+// instrument's check of the signature, on OpenSSL's EVP interface.
 #include "pack/keys.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <vector>
 
 #include "digest/ssl.h"
+#include "pack/interrupt.h"
+#include "pack/new_file.h"
 
 namespace upd::pack {
 namespace {
@@ -64,38 +70,163 @@ Bio CreateExclusive(const std::string& path, mode_t mode) {
     return bio;
 }
 
-// Writes the key's public half as a PEM "PUBLIC KEY" block to a new file.
-bool WritePublicKey(EVP_PKEY* key, const std::string& path, std::string* error) {
-    Bio bio = CreateExclusive(path, 0600);
-    if (!bio) {
-        *error = "cannot create " + path;
-        return false;
+// One key file of a pair being made: a temporary file beside its place,
+// removed on a signal and by the destructor unless it was published.
+class KeyFile {
+  public:
+    KeyFile(const std::string& path, mode_t mode) : path_(path), mode_(mode) {}
+    ~KeyFile() {
+        if (!temporary_.empty()) {
+            ::unlink(temporary_.c_str());
+        }
     }
-    if (PEM_write_bio_PUBKEY(bio.get(), key) != 1 || BIO_flush(bio.get()) != 1) {
-        *error = "cannot write " + path + ": " + OpenSslError();
-        return false;
+    KeyFile(const KeyFile&) = delete;
+    KeyFile& operator=(const KeyFile&) = delete;
+
+    bool Create(RemoveOnSignal* guard, std::string* error) {
+        std::string name = TemplateBeside(path_);
+        // Made and registered in one step: a signal between the two would
+        // leave it behind.
+        RemoveOnSignal::Hold hold;
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) {
+            *error = "cannot create a file beside " + path_ + ": " + std::strerror(errno);
+            return false;
+        }
+        temporary_ = name;
+        bio_.reset(BIO_new_fd(fd, BIO_CLOSE));
+        if (!bio_) {
+            ::close(fd);
+        }
+        if (!guard->Add(temporary_) || !bio_ || ::fchmod(fd, mode_) != 0) {
+            *error = "cannot create " + temporary_;
+            return false;
+        }
+        return true;
     }
-    return true;
+
+    BIO* bio() const { return bio_.get(); }
+
+    // Flushes, syncs and closes the written file.
+    bool Finish() {
+        int fd = -1;
+        const bool done =
+            BIO_flush(bio_.get()) == 1 && BIO_get_fd(bio_.get(), &fd) > 0 && ::fsync(fd) == 0;
+        bio_.reset();
+        return done;
+    }
+
+    // Renames the file to its place unless something is there.
+    bool Publish(std::string* error) {
+        if (!MoveNew(temporary_, path_)) {
+            *error = "cannot create " + path_ + ": " + std::strerror(errno) +
+                     " (an existing key is never replaced)";
+            return false;
+        }
+        temporary_.clear();
+        return true;
+    }
+
+  private:
+    std::string path_;
+    mode_t mode_;
+    std::string temporary_;
+    Bio bio_;
+};
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
-Pkey ReadPrivateKey(const std::string& path, std::string* error) {
-    Bio bio(BIO_new_file(path.c_str(), "r"));
-    if (!bio) {
-        *error = "cannot open the private key " + path;
-        ERR_clear_error();
-        return nullptr;
+// The pass phrase callback's state: the phrase, obtained at most once.
+struct PassState {
+    PassState(const PassPhrase& from, const std::string& path) : source(&from), keyPath(path) {}
+
+    const PassPhrase* source;
+    std::string keyPath;
+    std::string phrase;
+    bool obtained = false;
+    std::string problem;  // why no phrase could be had
+
+    ~PassState() { OPENSSL_cleanse(phrase.data(), phrase.size()); }
+
+    bool Obtain() {
+        if (!source->file.empty()) {
+            std::ifstream in(source->file, std::ios::binary);
+            if (!in || !std::getline(in, phrase)) {
+                problem = "cannot read a pass phrase from " + source->file;
+                return false;
+            }
+            if (!phrase.empty() && phrase.back() == '\r') {
+                phrase.pop_back();
+            }
+            return true;
+        }
+        if (!source->variable.empty()) {
+            const char* value = std::getenv(source->variable.c_str());
+            if (value == nullptr) {
+                problem = "the environment variable " + source->variable + " is not set";
+                return false;
+            }
+            phrase = value;
+            return true;
+        }
+        return Prompt();
     }
-    // No callback: an encrypted key asks for its pass phrase on the terminal.
-    Pkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
-    if (!key) {
-        *error = path + " holds no readable private key: " + OpenSslError();
-        return nullptr;
+
+    // One prompt, on the controlling terminal only: without one, OpenSSL
+    // would read standard input, which in a pipeline is not the maker.
+    bool Prompt() {
+        const int tty = source->prompt ? ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        if (tty < 0) {
+            problem = keyPath +
+                      " is encrypted and there is no terminal to ask for its pass phrase: give "
+                      "--pass-file FILE or --pass-env VARIABLE";
+            return false;
+        }
+        ::close(tty);
+        char buf[1024];
+        const std::string prompt = "Pass phrase for " + keyPath + ": ";
+        const bool read = EVP_read_pw_string(buf, sizeof buf, prompt.c_str(), 0) == 0;
+        if (read) {
+            phrase = buf;
+        } else {
+            problem = "no pass phrase was given for " + keyPath;
+        }
+        OPENSSL_cleanse(buf, sizeof buf);
+        return read;
     }
-    if (EVP_PKEY_is_a(key.get(), "RSA") != 1) {
-        *error = path + " is not an RSA key; the instrument verifies RSA signatures only";
-        return nullptr;
+};
+
+int PassCallback(char* buf, int size, int /*rwflag*/, void* user) {
+    PassState* state = static_cast<PassState*>(user);
+    if (!state->obtained) {
+        state->obtained = true;
+        if (!state->Obtain()) {
+            return -1;
+        }
     }
-    return key;
+    if (!state->problem.empty()) {
+        return -1;
+    }
+    if (state->phrase.size() > static_cast<std::size_t>(size)) {
+        state->problem =
+            "the pass phrase is longer than OpenSSL takes (" + std::to_string(size) + " bytes)";
+        return -1;
+    }
+    std::memcpy(buf, state->phrase.data(), state->phrase.size());
+    return static_cast<int>(state->phrase.size());
+}
+
+std::string Hex(const unsigned char* bytes, std::size_t length) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::size_t i = 0; i < length; ++i) {
+        hex += kDigits[bytes[i] >> 4];
+        hex += kDigits[bytes[i] & 15];
+    }
+    return hex;
 }
 
 std::vector<unsigned char> Sign(EVP_PKEY* key, const unsigned char* message, std::size_t length,
@@ -119,39 +250,108 @@ std::vector<unsigned char> Sign(EVP_PKEY* key, const unsigned char* message, std
 
 bool GenerateKeyPair(const std::string& privatePath, const std::string& publicPath,
                      std::string* error, int bits) {
-    // Both files are claimed before the slow generation: an existing key is
-    // never replaced, and a failure leaves neither file.
-    Bio privateBio = CreateExclusive(privatePath, 0600);
-    if (!privateBio) {
-        *error = "cannot create " + privatePath + " (an existing key is never replaced)";
-        return false;
+    for (const std::string& path : {privatePath, publicPath}) {
+        if (Exists(path)) {
+            *error = path + " exists (an existing key is never replaced)";
+            return false;
+        }
     }
-    Bio publicBio = CreateExclusive(publicPath, 0644);
-    if (!publicBio) {
-        ::unlink(privatePath.c_str());
-        *error = "cannot create " + publicPath + " (an existing key is never replaced)";
+    RemoveOnSignal guard;
+    KeyFile privateFile(privatePath, 0600);
+    KeyFile publicFile(publicPath, 0644);
+    if (!privateFile.Create(&guard, error) || !publicFile.Create(&guard, error)) {
         return false;
     }
     Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(bits)));
     if (!key ||
-        PEM_write_bio_PrivateKey(privateBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
+        PEM_write_bio_PrivateKey(privateFile.bio(), key.get(), nullptr, nullptr, 0, nullptr,
                                  nullptr) != 1 ||
-        BIO_flush(privateBio.get()) != 1 || PEM_write_bio_PUBKEY(publicBio.get(), key.get()) != 1 ||
-        BIO_flush(publicBio.get()) != 1) {
+        !privateFile.Finish() || PEM_write_bio_PUBKEY(publicFile.bio(), key.get()) != 1 ||
+        !publicFile.Finish()) {
         *error = "cannot make the key pair: " + OpenSslError();
+        return false;
+    }
+    // Both renames, or neither: a signal now waits until the pair is whole.
+    RemoveOnSignal::Hold hold;
+    if (!privateFile.Publish(error)) {
+        return false;
+    }
+    if (!publicFile.Publish(error)) {
         ::unlink(privatePath.c_str());
-        ::unlink(publicPath.c_str());
+        return false;
+    }
+    guard.Clear();
+    if (!SyncFolderOf(privatePath) || !SyncFolderOf(publicPath)) {
+        *error = "cannot sync the folders of " + privatePath + " and " + publicPath;
         return false;
     }
     return true;
 }
 
-bool SignFile(const std::string& keyPath, const std::string& messagePath,
-              const std::string& signaturePath, const std::string& publicPath, std::string* error) {
-    Pkey key = ReadPrivateKey(keyPath, error);
-    if (!key) {
+std::string Fingerprint(const EVP_PKEY* key) {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key, &der);
+    if (length <= 0) {
+        ERR_clear_error();
+        return {};
+    }
+    const std::unique_ptr<unsigned char, BytesFree> owned(der);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(der, static_cast<std::size_t>(length), digest, &size, EVP_sha256(), nullptr) !=
+        1) {
+        ERR_clear_error();
+        return {};
+    }
+    return Hex(digest, size);
+}
+
+std::string PublicKeyFingerprint(const std::string& path) {
+    EVP_PKEY* raw = EVP_PKEY_new();
+    if (raw == nullptr) {
+        return {};
+    }
+    // The loader may replace the object it is given; whatever it holds
+    // afterwards is freed here.
+    const bool loaded = ReadPublicKey(path.c_str(), &raw) != 0;
+    const Pkey key(raw);
+    return loaded ? Fingerprint(key.get()) : std::string();
+}
+
+void SigningKey::Free::operator()(EVP_PKEY* key) const {
+    EVP_PKEY_free(key);
+}
+
+bool SigningKey::Load(const std::string& path, const PassPhrase& pass, std::string* error) {
+    Bio bio(BIO_new_file(path.c_str(), "r"));
+    if (!bio) {
+        *error = "cannot open the private key " + path;
+        ERR_clear_error();
         return false;
     }
+    PassState state(pass, path);
+    key_.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, PassCallback, &state));
+    if (!key_) {
+        if (!state.problem.empty()) {
+            *error = state.problem;
+            ERR_clear_error();
+        } else if (state.obtained) {
+            *error = "cannot decrypt " + path + " with the pass phrase given: " + OpenSslError();
+        } else {
+            *error = path + " holds no readable private key: " + OpenSslError();
+        }
+        return false;
+    }
+    if (EVP_PKEY_is_a(key_.get(), "RSA") != 1) {
+        key_.reset();
+        *error = path + " is not an RSA key; the instrument verifies RSA signatures only";
+        return false;
+    }
+    return true;
+}
+
+bool SigningKey::SignFile(const std::string& messagePath, const std::string& signaturePath,
+                          std::string* error) const {
     unsigned char* bytes = nullptr;
     unsigned int length = 0;
     if (!ReadBytesFromFile(messagePath.c_str(), &bytes, &length)) {
@@ -159,7 +359,7 @@ bool SignFile(const std::string& keyPath, const std::string& messagePath,
         return false;
     }
     const std::unique_ptr<unsigned char, BytesFree> message(bytes);
-    const std::vector<unsigned char> signature = Sign(key.get(), bytes, length, error);
+    const std::vector<unsigned char> signature = Sign(key_.get(), bytes, length, error);
     if (signature.empty()) {
         return false;
     }
@@ -171,7 +371,20 @@ bool SignFile(const std::string& keyPath, const std::string& messagePath,
         *error = "cannot write " + signaturePath;
         return false;
     }
-    return WritePublicKey(key.get(), publicPath, error);
+    return true;
+}
+
+bool SigningKey::WritePublicKey(const std::string& path, std::string* error) const {
+    Bio bio = CreateExclusive(path, 0600);
+    if (!bio) {
+        *error = "cannot create " + path;
+        return false;
+    }
+    if (PEM_write_bio_PUBKEY(bio.get(), key_.get()) != 1 || BIO_flush(bio.get()) != 1) {
+        *error = "cannot write " + path + ": " + OpenSslError();
+        return false;
+    }
+    return true;
 }
 
 bool VerifiesOnInstrument(const std::string& messagePath, const std::string& signaturePath,

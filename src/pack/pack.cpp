@@ -1,7 +1,8 @@
-// The packing run, step by step: read the source manifest as the instrument
-// would, find the files its listed sections take from the stick, stage them,
-// fill in or check their digests, write, check and sign the manifest, run the
-// stick checker, make the image, and publish.
+// The packing run, step by step: open the keys, read the source manifest as
+// the instrument would, plan the stick from the files its listed sections
+// take, stage them, fill in or check their digests, write, check and sign the
+// manifest, check the stick as FAT would hold it and as the stick checker
+// sees it, make the image and read it back, and publish.
 #include "pack/pack.h"
 
 #include <algorithm>
@@ -10,31 +11,31 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
-#include "digest/ssl.h"
-#include "files/file.h"
+#include "lint/image.h"
 #include "lint/lint.h"
 #include "manifest/auxinfo.h"
 #include "pack/image.h"
 #include "pack/keys.h"
+#include "pack/plan.h"
+#include "pack/progress.h"
+#include "pack/read_back.h"
 #include "pack/source_manifest.h"
 #include "pack/staging.h"
 #include "pack/stick_files.h"
+#include "pack/stick_layout.h"
+#include "stick/tree.h"
 #include "update/update.h"
 
 namespace upd::pack {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The manifest's and its signature's places relative to the stick's root.
-const std::string kManifest = std::string(kManifestPath).substr(kStickMount.size() + 1);
-const std::string kSignature = std::string(kSignaturePath).substr(kStickMount.size() + 1);
 
 // The manifest store is process-wide: whatever a pack loaded goes with it.
 struct StoreRelease {
@@ -104,40 +105,104 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// "A", "A and B", "A, B and C".
+std::string Listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    }
+    return text;
+}
+
+std::string Bytes(std::uint64_t size) {
+    return std::to_string(size) + (size == 1 ? " byte" : " bytes");
+}
+
 // One digest key a section carries for a file on the stick.
 struct DigestKey {
     std::string section;
-    const char* key;       // "MD5Hash" or "SHA256Hash"
-    std::string relative;  // the file, relative to the stick's root
-    std::string value;     // the file's digest, lowercase
+    const char* key;    // "MD5Hash" or "SHA256Hash"
+    std::string value;  // the file's digest, lowercase
 };
+
+enum class DigestState { kFilled, kChecked, kWrong };
 
 class Packer {
   public:
-    Packer(const Options& options, std::ostream& log) : options_(options), log_(log) {}
+    Packer(const Options& options, std::ostream& log)
+        : options_(options),
+          log_(log),
+          folder_(fs::path(options.source).parent_path().string()),
+          plan_(folder_, options.followLinks, !options.privateKey.empty()),
+          progress_(options.progress && !options.quiet ? &log : nullptr) {}
 
     Outcome Run() {
-        const bool written = ReadSource() && ListFiles() && Stage() && CopyFiles() && Digests() &&
-                             WriteManifest() && CheckManifest() && Sign() && Lint() &&
-                             MakeImage() && Publish();
+        const bool written = OpenKeys() && ReadSource() && ListFiles() && Stage() && CopyFiles() &&
+                             Digests() && WriteManifest() && CheckManifest() && Sign() &&
+                             CheckFat() && Lint() && MakeImage() && ReadBack() && Publish();
+        progress_.Clear();
         return written ? Outcome::kWritten : outcome_.value_or(Outcome::kFailed);
     }
 
   private:
+    // A line for the maker that --quiet leaves out.
+    void Info(const std::string& line) {
+        if (!options_.quiet) {
+            Say(line);
+        }
+    }
+    void Say(const std::string& line) {
+        progress_.Clear();
+        log_ << line << "\n";
+    }
     bool Refuse(const std::string& message) {
-        log_ << message << "\n";
+        Say(message);
         // A failure met on the way stays the outcome.
         outcome_ = outcome_.value_or(Outcome::kRefused);
         return false;
     }
     bool Fail(const std::string& message) {
-        log_ << "update-pack: " << message << "\n";
+        Say("update-pack: " + message);
         outcome_ = Outcome::kFailed;
         return false;
     }
     // "SOURCE:LINE: " or "SOURCE: " for messages about the source manifest.
     std::string At(int line = 0) const {
         return options_.source + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+    }
+    std::string From(const SectionFile& file) const {
+        return At(manifest_->LineOf(file.section, file.key)) + "section " + file.section;
+    }
+
+    // The keys first: a pass phrase is asked for before the long work, and a
+    // key that is not the instrument's stops the pack before it starts.
+    bool OpenKeys() {
+        if (options_.privateKey.empty()) {
+            return options_.instrumentKey.empty() ||
+                   Fail("--instrument-key checks a signature: give --key too");
+        }
+        std::string error;
+        if (!key_.Load(options_.privateKey, options_.passPhrase, &error)) {
+            return Fail(error);
+        }
+        Info("update-pack: signing key " + options_.privateKey + ", fingerprint " +
+             key_.Fingerprint());
+        if (options_.instrumentKey.empty()) {
+            return true;
+        }
+        const std::string instrument = PublicKeyFingerprint(options_.instrumentKey);
+        if (instrument.empty()) {
+            return Fail("the instrument cannot load the public key " + options_.instrumentKey);
+        }
+        Info("update-pack: instrument key " + options_.instrumentKey + ", fingerprint " +
+             instrument);
+        if (instrument != key_.Fingerprint()) {
+            return Fail(options_.privateKey + " is not the private half of the instrument's key " +
+                        options_.instrumentKey +
+                        " (the fingerprints differ): the instrument would refuse the stick "
+                        "with 668");
+        }
+        return true;
     }
 
     // The source manifest, as text to edit and in the store for lookups.
@@ -148,8 +213,9 @@ class Packer {
         }
         if (text->starts_with(kByteOrderMark)) {
             text->erase(0, kByteOrderMark.size());
-            log_ << At(1) << "byte-order mark removed (the instrument would take it for part of "
-                 << "the first section's name and run nothing)\n";
+            Say(At(1) +
+                "byte-order mark removed (the instrument would take it for part of the first "
+                "section's name and run nothing)");
         }
         std::string problem;
         std::optional<SourceManifest> manifest = SourceManifest::Parse(*text, &problem);
@@ -163,7 +229,8 @@ class Packer {
         return true;
     }
 
-    // The files the listed sections take, each found among the source files.
+    // The entries the listed sections take, each found among the source
+    // entries and judged.
     bool ListFiles() {
         SectionListRelease run;
         if (!BuildSectionList("SectionList", "Sequence", &run.list)) {
@@ -178,130 +245,165 @@ class Packer {
             }
         }
         bool ok = true;
+        std::ostringstream problems;
         for (const std::string& section : sections) {
             for (SectionFile& file : FilesOfSection(section.c_str())) {
-                ok = Place(file) && ok;
+                ok = plan_.Place(file, From(file), problems) && ok;
                 files_.push_back(std::move(file));
             }
         }
-        return ok || Refuse(At() + "refused: the package's files are not all there");
-    }
-
-    // Decides where the stick file `file` comes from; false when it cannot be.
-    bool Place(const SectionFile& file) {
-        const int line = manifest_->LineOf(file.section, file.key);
-        const std::optional<std::string> relative = StickRelative(file.path);
-        if (!relative) {
-            if (file.path.starts_with(std::string(kStickMount) + "/")) {
-                log_ << At(line) << "section " << file.section << ": " << file.key << " names "
-                     << file.path << ", which is not a file on the stick\n";
-                return false;
-            }
-            return true;  // a file of the instrument's, not the package's
+        if (!problems.str().empty()) {
+            progress_.Clear();
+            log_ << problems.str();
         }
-        if (*relative == kManifest || *relative == kSignature) {
-            log_ << At(line) << "section " << file.section << ": " << file.key << " names "
-                 << file.path << ", the manifest's own place\n";
-            return false;
-        }
-        if (sources_.count(*relative)) {
-            return true;
-        }
-        // The place under the mount point mapped onto the source folder, or
-        // else the file of that name beside the source manifest.
-        const fs::path folder = fs::path(options_.source).parent_path();
-        const fs::path candidates[] = {folder / *relative, folder / fs::path(*relative).filename()};
-        std::error_code ec;
-        for (const fs::path& candidate : candidates) {
-            if (fs::is_regular_file(candidate, ec)) {
-                sources_[*relative] = candidate.string();
-                return true;
-            }
-        }
-        log_ << At(line) << "section " << file.section << ": " << file.key << " names " << file.path
-             << ", but neither " << candidates[0].string() << " nor " << candidates[1].string()
-             << " is a file\n";
-        return false;
+        return ok || Refuse(At() +
+                            "refused: the package's files are not all there, or not all "
+                            "files a stick can hold");
     }
 
     bool Stage() {
         std::string error;
-        return staging_.Create(options_.outputDir, options_.image, &error) || Fail(error);
+        if (!staging_.Create(options_.outputDir, options_.image, &error)) {
+            return Fail(error);
+        }
+        layout_.emplace(staging_.Stick());
+        return layout_->Begin(&error) || Fail(error);
     }
 
     bool CopyFiles() {
-        std::error_code ec;
-        for (const auto& [relative, source] : sources_) {
-            const fs::path target = fs::path(staging_.Stick()) / relative;
-            fs::create_directories(target.parent_path(), ec);
-            if (ec || !fs::copy_file(source, target, ec) || ec) {
-                return Fail("cannot copy " + source + " to the stick: " + ec.message());
+        std::ostringstream problems;
+        bool ok = true;
+        for (const Planned& planned : plan_.entries()) {
+            std::string error;
+            if (!layout_->Stage(planned, &progress_, problems, &error)) {
+                if (!error.empty()) {
+                    return Fail(error);
+                }
+                ok = false;
             }
         }
-        return true;
+        if (!problems.str().empty()) {
+            progress_.Clear();
+            log_ << problems.str();
+        }
+        return ok || Refuse(At() + "refused: names that FAT takes for one");
     }
 
     // Fills in each missing digest of a file on the stick and checks each
     // present one; a digest that does not match is refused, not replaced.
     bool Digests() {
         bool ok = true;
+        std::set<std::string> told;  // section and stick path, told once
         for (const SectionFile& file : files_) {
             const std::optional<std::string> relative = StickRelative(file.path);
-            const bool onStick = relative.has_value();
-            if (file.md5 && onStick) {
-                ok = CheckDigest(file, "MD5Hash", *relative) && ok;
+            if (file.expands) {
+                continue;
             }
-            if (file.sha256 && onStick) {
-                ok = CheckDigest(file, "SHA256Hash", *relative) && ok;
+            if (!relative) {
+                ok = DigestsOffStick(file) && ok;
+                continue;
             }
-            // A file on the instrument cannot be digested here; TransferFile
-            // needs both digests all the same.
-            if (file.md5 && !onStick &&
-                (!Lookup(file.section, "MD5Hash") || !Lookup(file.section, "SHA256Hash"))) {
-                log_ << At(manifest_->LineOf(file.section, file.key)) << "section " << file.section
-                     << ": " << file.path
-                     << " is not on the stick, so its MD5Hash and SHA256Hash cannot be filled "
-                        "in; give both\n";
-                ok = false;
+            const std::optional<std::string> staged = layout_->StagedAt(*relative);
+            if (!staged) {
+                continue;  // the manifest, its signature or folder, which update-pack writes
+            }
+            const Planned& planned = *plan_.Find(*relative);
+            const CopiedFile* copied = layout_->Copied(*staged);
+            std::vector<std::string> filled;
+            std::vector<std::string> checked;
+            for (const auto& [wanted, key] :
+                 {std::pair{file.md5, "MD5Hash"}, std::pair{file.sha256, "SHA256Hash"}}) {
+                if (!wanted || copied == nullptr) {
+                    continue;
+                }
+                if (std::string_view(key) == "SHA256Hash" && !FlashDigestWanted(file)) {
+                    continue;
+                }
+                const std::string& digest =
+                    std::string_view(key) == "MD5Hash" ? copied->md5 : copied->sha256;
+                switch (CheckDigest(file, key, *relative, digest)) {
+                    case DigestState::kFilled:
+                        filled.push_back(key);
+                        break;
+                    case DigestState::kChecked:
+                        checked.push_back(key);
+                        break;
+                    case DigestState::kWrong:
+                        ok = false;
+                        break;
+                }
+            }
+            if (told.insert(file.section + "\n" + *staged).second) {
+                Info(From(file) + " (" + file.key + "): " + *staged +
+                     (copied == nullptr ? "/, a folder" : ", " + Bytes(copied->size)) + " from " +
+                     planned.source.path +
+                     (filled.empty() ? "" : "; " + Listed(filled) + " filled in") +
+                     (checked.empty() ? "" : "; " + Listed(checked) + " checked"));
+            }
+            if (!filled.empty() && IsFlash(file)) {
+                FlashNotice(file);
             }
         }
         return ok || Refuse(At() + "refused: digests do not match the files");
     }
 
-    bool CheckDigest(const SectionFile& file, const char* key, const std::string& relative) {
-        const std::string staged = staging_.Stick() + "/" + relative;
-        char digest[65] = {};
-        const bool md5 = std::string_view(key) == "MD5Hash";
-        if (!(md5 ? MD5Hash(staged.c_str(), digest, sizeof digest)
-                  : SHA256Hash(staged.c_str(), digest))) {
-            return Fail("cannot read " + staged);
+    // A file on the instrument cannot be digested here; TransferFile needs
+    // both digests all the same.
+    bool DigestsOffStick(const SectionFile& file) {
+        if (file.md5 && (!Lookup(file.section, "MD5Hash") || !Lookup(file.section, "SHA256Hash"))) {
+            Say(From(file) + ": " + file.path +
+                " is not on the stick, so its MD5Hash and SHA256Hash cannot be filled in; give "
+                "both");
+            return false;
         }
-        digests_.push_back({file.section, key, relative, digest});
+        return true;
+    }
+
+    static bool IsFlash(const SectionFile& file) {
+        return Lookup(file.section, "Operation") == "FlashUpdate";
+    }
+
+    // A FlashUpdate section gets SHA256Hash unless the maker keeps such
+    // sections as written; one that gives it has it checked either way.
+    bool FlashDigestWanted(const SectionFile& file) const {
+        return !IsFlash(file) || !options_.flashAsWritten || Lookup(file.section, "SHA256Hash");
+    }
+
+    // Adding SHA256Hash to a FlashUpdate section changes what the instrument
+    // does with it; the maker is told so in plain words.
+    void FlashNotice(const SectionFile& file) {
+        Say(From(file) + ": notice: SHA256Hash added, which changes what the instrument\n" +
+            "    does with this section: it first copies " + file.path + " into " + kDownloadDir +
+            "\n    and checks it there (658 when the copy fails, 670 when the digest differs),\n"
+            "    gives WriteCommand that copy instead, and stops the run with 638 when\n"
+            "    WriteCommand exits non-zero (without SHA256Hash its exit status is ignored\n"
+            "    and the run goes on). Write SHA256Hash into the source to keep this, or give\n"
+            "    --no-flash-digest to leave the section as written.");
+    }
+
+    DigestState CheckDigest(const SectionFile& file, const char* key, const std::string& relative,
+                            const std::string& digest) {
+        digests_.push_back({file.section, key, digest});
         const std::optional<std::string> given = Lookup(file.section, key);
         if (!given) {
             manifest_->AppendKey(file.section, key, digest);
-            log_ << At() << "section " << file.section << ": " << key << " of " << relative
-                 << " filled in\n";
-            return true;
+            return DigestState::kFilled;
         }
         if (*given == digest) {
-            return true;
+            return DigestState::kChecked;
         }
-        log_ << At(manifest_->LineOf(file.section, key)) << "section " << file.section << ": "
-             << key << " " << *given
-             << (EqualIgnoringCase(*given, digest)
-                     ? " is not in lowercase; the instrument compares digests exactly: write "
-                     : " does not match " + relative + ", whose digest is ")
-             << digest << "\n";
-        return false;
+        Say(At(manifest_->LineOf(file.section, key)) + "section " + file.section + ": " + key +
+            " " + *given +
+            (EqualIgnoringCase(*given, digest)
+                 ? " is not in lowercase; the instrument compares digests exactly: write "
+                 : " does not match " + relative + ", whose digest is ") +
+            digest);
+        return DigestState::kWrong;
     }
 
     bool WriteManifest() {
-        std::error_code ec;
-        const fs::path path = fs::path(staging_.Stick()) / kManifest;
-        fs::create_directories(path.parent_path(), ec);
-        return (!ec && WriteText(path.string(), manifest_->Text())) ||
-               Fail("cannot write " + path.string());
+        const std::string path = staging_.Stick() + "/" + kManifest;
+        return WriteText(path, manifest_->Text()) || Fail("cannot write " + path);
     }
 
     // Loads the written manifest as the instrument does and reads every
@@ -320,6 +422,9 @@ class Packer {
         return true;
     }
 
+    // Signs with the key opened first, and checks the signature as the
+    // instrument will: with the key's public half, and with the instrument's
+    // own key when it was given.
     bool Sign() {
         if (options_.privateKey.empty()) {
             return true;
@@ -328,23 +433,60 @@ class Packer {
         const std::string signature = staging_.Stick() + "/" + kSignature;
         publicKey_ = staging_.Scratch("public.pem");
         std::string error;
-        if (!SignFile(options_.privateKey, manifest, signature, publicKey_, &error)) {
+        if (!key_.SignFile(manifest, signature, &error) ||
+            !key_.WritePublicKey(publicKey_, &error)) {
             return Fail(error);
         }
         if (!VerifiesOnInstrument(manifest, signature, publicKey_)) {
             return Fail("the signature does not verify with the key's public half");
         }
+        if (!options_.instrumentKey.empty() &&
+            !VerifiesOnInstrument(manifest, signature, options_.instrumentKey)) {
+            return Fail("the signature does not verify with the instrument's key " +
+                        options_.instrumentKey);
+        }
         return true;
     }
 
-    // The stick checker on the staged stick, signed with the key's public half
-    // when signing: its errors refuse the pack, its warnings are shown, each
-    // with its line in the source manifest.
+    // Every entry of the stick as FAT would hold it: names it can store,
+    // one entry per FAT name in each folder.
+    bool CheckFat() {
+        const std::vector<stick::TreeProblem> problems = stick::CheckTree(staging_.Stick());
+        for (const stick::TreeProblem& problem : problems) {
+            std::vector<std::string> origins;
+            for (const std::string& path : {problem.path, problem.other}) {
+                if (!path.empty()) {
+                    origins.push_back(path + " " + Origin(path));
+                }
+            }
+            Say("update-pack: " + problem.message + " (" + Listed(origins) + ")");
+        }
+        return problems.empty() ||
+               Refuse(At() + "refused: a FAT stick cannot hold these entries as they are");
+    }
+
+    std::string Origin(const std::string& staged) const {
+        if (staged == kManifest) {
+            return "is the manifest";
+        }
+        if (staged == kSignature) {
+            return "is the signature";
+        }
+        const std::string source = layout_->SourceOf(staged);
+        return source.empty() ? "is update-pack's" : "comes from " + source;
+    }
+
+    // The stick checker on the staged stick, signed with the instrument's
+    // key or else the signing key's public half: its errors refuse the pack,
+    // its warnings are shown, each with its line in the source manifest.
     bool Lint() {
         lint::Options lintOptions;
         lintOptions.stick = staging_.Stick();
-        lintOptions.publicKey = publicKey_;
+        lintOptions.publicKey =
+            options_.instrumentKey.empty() ? publicKey_ : options_.instrumentKey;
+        progress_.Phase("checking the stick as the instrument would");
         std::vector<lint::Finding> findings = lint::LintStick(lintOptions);
+        progress_.Clear();
         for (lint::Finding& finding : findings) {
             finding.line = manifest_->SourceLineOf(finding.line);
         }
@@ -360,9 +502,61 @@ class Packer {
     }
 
     bool MakeImage() {
+        if (options_.image.empty()) {
+            return true;
+        }
+        std::map<std::string, std::string> digests;
+        for (const Planned& planned : plan_.entries()) {
+            const std::optional<std::string> staged = layout_->StagedAt(planned.relative);
+            if (const CopiedFile* copied = staged ? layout_->Copied(*staged) : nullptr) {
+                digests[*staged] = copied->sha256;
+            }
+        }
         std::string error;
-        return options_.image.empty() ||
-               WriteStickImage(staging_.Stick(), staging_.Image(), &error) || Fail(error);
+        const std::optional<ImageIdentity> identity = IdentifyContent(
+            staging_.Stick(), digests, options_.imageTime.value_or(kFirstFatTime), &error);
+        if (!identity) {
+            return Fail(error);
+        }
+        progress_.Phase("writing the image " + options_.image);
+        const std::optional<std::uint64_t> size =
+            WriteStickImage(staging_.Stick(), staging_.Image(), *identity, &error);
+        progress_.Clear();
+        if (!size) {
+            return Fail(error);
+        }
+        imageSize_ = *size;
+        return true;
+    }
+
+    // The image counts only once the FAT tools read back from it exactly
+    // the staged stick, with the stick checker's own image reader.
+    bool ReadBack() {
+        if (options_.image.empty()) {
+            return true;
+        }
+        if (options_.imageWritten) {
+            options_.imageWritten(staging_.Image());
+        }
+        std::error_code ec;
+        const std::uint64_t size = fs::file_size(staging_.Image(), ec);
+        if (ec || size != imageSize_) {
+            return Fail("the image is " + (ec ? ec.message() : Bytes(size)) + ", not the " +
+                        Bytes(imageSize_) + " written; nothing written");
+        }
+        progress_.Phase("reading the image back");
+        const lint::StickImage image(staging_.Image());
+        progress_.Clear();
+        if (!image.ok()) {
+            return Fail("the image cannot be read back: " + image.error());
+        }
+        const std::vector<std::string> differences =
+            CompareTrees(staging_.Stick(), image.root(), &progress_);
+        for (const std::string& difference : differences) {
+            Say("update-pack: read back from the image: " + difference);
+        }
+        return differences.empty() ||
+               Fail("the image does not hold the stick as it was staged; nothing written");
     }
 
     bool Publish() {
@@ -370,10 +564,17 @@ class Packer {
         if (!staging_.Publish(&error)) {
             return Fail(error);
         }
-        log_ << "update-pack: wrote " << options_.outputDir << ": " << kManifest << ", "
-             << sources_.size() << " package file" << (sources_.size() == 1 ? "" : "s")
-             << (publicKey_.empty() ? ", unsigned" : ", signed")
-             << (options_.image.empty() ? "" : ", image " + options_.image) << "\n";
+        std::size_t files = 0;
+        for (const Planned& planned : plan_.entries()) {
+            files += planned.source.kind == SourceEntry::Kind::kFile ? 1 : 0;
+        }
+        Info("update-pack: wrote " + options_.outputDir + ": " + kManifest + ", " +
+             std::to_string(files) + " package file" + (files == 1 ? "" : "s") +
+             (publicKey_.empty() ? ", unsigned" : ", signed") +
+             (options_.image.empty()
+                  ? ""
+                  : "; image " + options_.image + ", " + std::to_string(imageSize_) + " bytes (" +
+                        std::to_string(imageSize_ >> 20) + " MiB)"));
         return true;
     }
 
@@ -381,12 +582,17 @@ class Packer {
     std::ostream& log_;
     std::optional<Outcome> outcome_;
     StoreRelease store_;
+    std::string folder_;  // the source manifest's
+    SigningKey key_;
     std::optional<SourceManifest> manifest_;
     std::vector<SectionFile> files_;
-    std::map<std::string, std::string> sources_;  // stick path -> source file
+    Plan plan_;
     std::vector<DigestKey> digests_;
     Staging staging_;
+    std::optional<StickLayout> layout_;
+    Progress progress_;
     std::string publicKey_;
+    std::uint64_t imageSize_ = 0;
 };
 
 }  // namespace

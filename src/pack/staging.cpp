@@ -13,43 +13,16 @@
 #include <system_error>
 #include <vector>
 
+#include "pack/new_file.h"
+
 namespace upd::pack {
 namespace {
 
 namespace fs = std::filesystem;
 
-// `path` without trailing slashes, split into its folder and its name.
-void Split(const std::string& path, fs::path* folder, std::string* name) {
-    fs::path p(path);
-    while (p.has_relative_path() && p.filename().empty()) {
-        p = p.parent_path();
-    }
-    *folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    *name = p.filename().string();
-}
-
-// A fresh name beside `path`: its folder, a dot, its name and a unique suffix.
-std::string Template(const std::string& path) {
-    fs::path folder;
-    std::string name;
-    Split(path, &folder, &name);
-    return (folder / ("." + name + ".update-pack-XXXXXX")).string();
-}
-
 bool IsEmptyFolder(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(path, ec) && fs::is_empty(path, ec) && !ec;
-}
-
-// rename() that never replaces an existing entry.
-bool MoveNew(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    // File systems without the flag: test, then rename.
-    std::error_code ec;
-    return errno == EINVAL && !fs::exists(fs::symlink_status(to, ec)) &&
-           std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace
@@ -75,7 +48,7 @@ bool Staging::Create(const std::string& outputDir, const std::string& imagePath,
         *error = imagePath + " exists; remove it first";
         return false;
     }
-    std::string folder = Template(outputDir);
+    std::string folder = TemplateBeside(outputDir);
     if (::mkdtemp(folder.data()) == nullptr) {
         *error = "cannot make a staging folder " + folder + ": " + std::strerror(errno);
         return false;
@@ -86,7 +59,7 @@ bool Staging::Create(const std::string& outputDir, const std::string& imagePath,
         return false;
     }
     if (!imagePath.empty()) {
-        std::string image = Template(imagePath);
+        std::string image = TemplateBeside(imagePath);
         const int fd = ::mkstemp(image.data());
         if (fd < 0) {
             *error = "cannot make a staging file " + image + ": " + std::strerror(errno);

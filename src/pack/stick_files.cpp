@@ -3,6 +3,7 @@
 #include "pack/stick_files.h"
 
 #include "manifest/auxinfo.h"
+#include "stick/shell_words.h"
 
 namespace upd::pack {
 namespace {
@@ -45,14 +46,6 @@ constexpr CommandRule kCommandRules[] = {
     {"FlashUpdate", "WriteCommand"},
 };
 
-bool EndsMountPath(char ch) {
-    return std::string_view(" \t'\";|&<>()`").find(ch) != std::string_view::npos;
-}
-
-bool MayPrecedeMountPath(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '=' || ch == '\'' || ch == '"';
-}
-
 }  // namespace
 
 std::vector<SectionFile> FilesOfSection(const char* section) {
@@ -79,9 +72,17 @@ std::vector<SectionFile> FilesOfSection(const char* section) {
         if (rule.operation != *operation) {
             continue;
         }
-        if (const std::optional<std::string> command = Value(section, rule.key)) {
-            for (std::string& path : MountPathsIn(*command)) {
-                files.push_back({section, rule.key, std::move(path), false, false});
+        const std::optional<std::string> command = Value(section, rule.key);
+        if (!command) {
+            continue;
+        }
+        for (std::string& path : stick::StickPathsIn(*command, kStickMount)) {
+            files.push_back({section, rule.key, std::move(path), false, false, true, false});
+        }
+        const std::string mount = std::string(kStickMount) + "/";
+        for (const stick::ShellWord& word : stick::SplitShellWords(*command).words) {
+            if (word.expands && word.text.find(mount) != std::string::npos) {
+                files.push_back({section, rule.key, word.text, false, false, true, true});
             }
         }
     }
@@ -112,23 +113,6 @@ std::optional<std::string> StickRelative(std::string_view path) {
         return std::nullopt;
     }
     return relative;
-}
-
-std::vector<std::string> MountPathsIn(std::string_view command) {
-    std::vector<std::string> paths;
-    const std::string prefix = std::string(kStickMount) + "/";
-    for (std::size_t at = command.find(prefix); at != std::string_view::npos;
-         at = command.find(prefix, at + 1)) {
-        if (at > 0 && !MayPrecedeMountPath(command[at - 1])) {
-            continue;
-        }
-        std::size_t end = at;
-        while (end < command.size() && !EndsMountPath(command[end])) {
-            ++end;
-        }
-        paths.emplace_back(command.substr(at, end - at));
-    }
-    return paths;
 }
 
 }  // namespace upd::pack

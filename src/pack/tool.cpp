@@ -75,9 +75,21 @@ ToolRun RunTool(const std::vector<std::string>& argv, std::string_view input,
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    // The given variables replace those of the same name: the C library's
+    // getenv finds the first entry of a name.
     std::vector<char*> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        env.push_back(*e);
+        const std::string_view entry = *e;
+        const std::size_t equals = entry.find('=');
+        bool replaced = false;
+        for (const std::string& given : environment) {
+            replaced =
+                replaced || (equals != std::string_view::npos &&
+                             std::string_view(given).starts_with(entry.substr(0, equals + 1)));
+        }
+        if (!replaced) {
+            env.push_back(*e);
+        }
     }
     for (const std::string& e : environment) {
         env.push_back(const_cast<char*>(e.c_str()));

@@ -21,7 +21,8 @@ struct ToolRun {
 };
 
 // Runs argv[0] (a path) with the arguments argv, `input` on its standard
-// input and the extra environment variables `environment` ("NAME=value").
+// input and the environment variables `environment` ("NAME=value") added to
+// this program's, replacing any of the same name.
 ToolRun RunTool(const std::vector<std::string>& argv, std::string_view input = {},
                 const std::vector<std::string>& environment = {});
 

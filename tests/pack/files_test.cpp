@@ -95,6 +95,21 @@ INSTANTIATE_TEST_SUITE_P(
                   Outcome::kWritten,
                   {{"flash/f.img", "flash"}, {"tools/write", "w"}},
                   ""},
+        FilesCase{"AFolderACommandNamesGoesWhole",
+                  "Run\nOperation = MSP430Update\n"
+                  "CommandJTAG = tool --dir /mnt/tools --log /mnt/firmware/ </mnt/FIRMWARE\n"
+                  "Command1 = tool\nCommand2 = tool\n",
+                  {{"tools/a.txt", "a"}, {"tools/sub/b.txt", "b"}},
+                  Outcome::kWritten,
+                  {{"tools/a.txt", "a"}, {"tools/sub/b.txt", "b"}},
+                  ""},
+        FilesCase{"AQuotedPathWithABlank",
+                  "Run\nOperation = MSP430Update\nCommandJTAG = tool\n"
+                  "Command1 = tool \"/mnt/firmware/msp 430.txt\"\nCommand2 = tool\n",
+                  {{"msp 430.txt", "m"}},
+                  Outcome::kWritten,
+                  {{"firmware/msp 430.txt", "m"}},
+                  ""},
         FilesCase{"SectionsNotListedAreNotPacked",
                   "Run\nOperation = Reboot\n" + AppSection(),
                   {},
@@ -103,15 +118,39 @@ INSTANTIATE_TEST_SUITE_P(
                   ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PackTest, FlashDataGetsItsSha256Hash) {
-    Manifest(
-        "SectionList\nSequence = Flash\nFlash\nOperation = FlashUpdate\nDevice = d\nOffset = 0\n"
-        "EraseCommand = e\nWriteCommand = w\nDataPath1 = /mnt/f.img\n");
-    Source("f.img", "flash");
-    ASSERT_EQ(Pack(), Outcome::kWritten) << log_.str();
-    EXPECT_NE(Written().find("DataPath1 = /mnt/f.img\nSHA256Hash = " + Sha256Hex("flash") + "\n"),
-              std::string::npos)
-        << Written();
+// A digest changes what the instrument does with a FlashUpdate section: it is
+// added with a notice that says how, or left out when asked; --quiet keeps
+// the notice and drops the line per file.
+TEST_F(PackTest, FlashDigestAddedWithANoticeOrLeftOut) {
+    const std::string digest = "SHA256Hash = " + Sha256Hex("flash") + "\n";
+    struct Row {
+        bool given, asWritten, quiet;
+        bool digest, notice, perFile;
+    };
+    for (const Row& row :
+         {Row{false, false, false, true, true, true}, Row{false, false, true, true, true, false},
+          Row{false, true, false, false, false, true}, Row{true, true, false, true, false, true}}) {
+        Manifest(
+            "SectionList\nSequence = Flash\nFlash\nOperation = FlashUpdate\nDevice = d\n"
+            "Offset = 0\nEraseCommand = e\nWriteCommand = w\nDataPath1 = /mnt/f.img\n" +
+            (row.given ? digest : ""));
+        Source("f.img", "flash");
+        std::filesystem::remove_all(dir_ / "out");
+        ASSERT_EQ(Pack({.flashAsWritten = row.asWritten, .quiet = row.quiet}), Outcome::kWritten)
+            << log_.str();
+        const std::string said = log_.str();
+        EXPECT_EQ(Written().ends_with("DataPath1 = /mnt/f.img\n" + digest), row.digest) << said;
+        EXPECT_EQ(said.find("notice: SHA256Hash added, which changes what the instrument\n") !=
+                      std::string::npos,
+                  row.notice)
+            << said;
+        EXPECT_EQ(said.find("stops the run with 638 when\n    WriteCommand exits non-zero") !=
+                      std::string::npos,
+                  row.notice)
+            << said;
+        EXPECT_EQ(said.find("(DataPath1): f.img, 5 bytes from ") != std::string::npos, row.perFile)
+            << said;
+    }
 }
 
 TEST_F(PackTest, TheStickCheckersErrorsRefuseThePackAtTheirSourceLines) {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "pack/keys.h"
 #include "pack/pack.h"
 #include "support/package.h"
 #include "support/tempdir.h"
@@ -17,13 +18,14 @@ namespace upd::testing {
 inline constexpr char kAppContent[] = "application 2.0\n";
 inline constexpr char kConfContent[] = "V2.0\nGain 1\n";
 
-// A TransferFile section installing `srcDir`/app.bin, without digests.
+// A TransferFile section installing `srcDir`/`file`, without digests.
 inline std::string AppSection(const std::string& srcDir = "/mnt/firmware",
-                              const std::string& name = "App") {
+                              const std::string& name = "App",
+                              const std::string& file = "app.bin") {
     return ManifestText()
         .Section(name, {{"Operation", "TransferFile"},
                         {"SrcDir", srcDir},
-                        {"SrcFile", "app.bin"},
+                        {"SrcFile", file},
                         {"InterimDir", "/home/Brimwood/download"},
                         {"InterimFile", "app.new"},
                         {"DestDir", "/home/Brimwood/bin"},
@@ -31,6 +33,19 @@ inline std::string AppSection(const std::string& srcDir = "/mnt/firmware",
                         {"BackupDir", "/home/Brimwood/backup"},
                         {"BackupFile", "app.bin"}})
         .str();
+}
+
+// A 2048-bit key pair made once for the test program: key.pem and key.pub in
+// the folder returned.
+inline const TempDir& TestKeys() {
+    static const TempDir dir;
+    static const bool made = [] {
+        std::string error;
+        EXPECT_TRUE(pack::GenerateKeyPair(dir / "key.pem", dir / "key.pub", &error, 2048)) << error;
+        return true;
+    }();
+    (void)made;
+    return dir;
 }
 
 class PackTest : public ::testing::Test {
@@ -43,9 +58,12 @@ class PackTest : public ::testing::Test {
     }
     void Manifest(const std::string& text) const { Source("AuxInfo.txt.in", text); }
 
-    pack::Outcome Pack(const std::string& key = "", const std::string& image = "") {
+    // Packs src/ into out/ with `options` for the rest.
+    pack::Outcome Pack(pack::Options options = {}) {
+        options.source = dir_ / "src/AuxInfo.txt.in";
+        options.outputDir = dir_ / "out";
         log_.str("");
-        return pack::Pack({dir_ / "src/AuxInfo.txt.in", dir_ / "out", key, image}, log_);
+        return pack::Pack(options, log_);
     }
 
     std::string Out(const std::string& relative) const {

@@ -32,7 +32,7 @@ TEST_F(PackTest, KeygenMakesAPairThatSignsWhatTheInstrumentVerifies) {
 
     Manifest("SectionList\nSequence = App\n" + AppSection());
     Source("app.bin", kAppContent);
-    ASSERT_EQ(Pack(dir_ / "key.pem"), Outcome::kWritten) << log_.str();
+    ASSERT_EQ(Pack({.privateKey = dir_ / "key.pem"}), Outcome::kWritten) << log_.str();
 
     const std::string manifest = dir_ / "out/firmware/AuxInfo.txt";
     const std::string signature = dir_ / "out/firmware/AuxInfo.txt.sha256";
@@ -61,7 +61,7 @@ TEST_F(PackTest, AKeyThatCannotSignLeavesNoStick) {
     Manifest("SectionList\nSequence = App\n" + AppSection());
     Source("app.bin", kAppContent);
     WriteAll(dir_ / "key.pem", "not a key");
-    EXPECT_EQ(Pack(dir_ / "key.pem"), Outcome::kFailed);
+    EXPECT_EQ(Pack({.privateKey = dir_ / "key.pem"}), Outcome::kFailed);
     EXPECT_NE(log_.str().find("holds no readable private key"), std::string::npos) << log_.str();
     EXPECT_FALSE(OutExists());
     EXPECT_EQ(Entries(), 2u);  // src and key.pem

@@ -16,7 +16,7 @@ const std::string kSource = std::string(UPD_SOURCE_DIR) + "/examples/update-pack
 void PackOnto(const SimInstrument& sim) {
     TempDir dir;
     std::ostringstream log;
-    ASSERT_EQ(pack::Pack({kSource + "AuxInfo.txt.in", dir / "stick", "", ""}, log),
+    ASSERT_EQ(pack::Pack({.source = kSource + "AuxInfo.txt.in", .outputDir = dir / "stick"}, log),
               pack::Outcome::kWritten)
         << log.str();
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "stick")) {
