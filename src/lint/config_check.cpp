@@ -140,12 +140,7 @@ bool ReadValues(Checker& c, const std::string& s, Config* k) {
 // or "" when none can be created.
 std::string CreateTemporary(Paths& paths, const std::string& dest, const FileData& merged,
                             const std::vector<std::string>& own) {
-    constexpr int kAttempts = 8;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string temp = FreeTemporaryName(paths, dest, "update-tmp", attempt, own);
-        if (temp.empty()) {
-            continue;
-        }
+    for (const std::string& temp : TemporaryNames(paths, dest, "update-tmp", own)) {
         paths.Unlink(temp);
         switch (paths.Create(temp, merged)) {
             case Paths::CreateResult::kDone:

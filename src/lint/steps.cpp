@@ -11,7 +11,7 @@ namespace {
 using State = Paths::State;
 
 // Attempts at a free temporary name before a step gives up.
-constexpr int kTemporaryAttempts = 8;
+constexpr std::size_t kTemporaryAttempts = 8;
 constexpr std::string_view kBackupTag = "backup-tmp";
 
 // isord(): a regular file (a socket passes too, and then fails to open).
@@ -50,25 +50,28 @@ bool CopyStep(Paths& paths, const std::string& src, const std::string& dst) {
     return paths.Write(dst, *data);
 }
 
-std::string FreeTemporaryName(const Paths& paths, const std::string& path, std::string_view tag,
-                              int attempt, const std::vector<std::string>& own) {
-    const std::string temp = TemporaryPath(path, tag, attempt);
-    for (const std::string& mine : own) {
-        if (temp == mine || paths.SameEntry(temp, mine)) {
-            return "";
+std::vector<std::string> TemporaryNames(const Paths& paths, const std::string& path,
+                                        std::string_view tag, const std::vector<std::string>& own) {
+    std::vector<std::string> names;
+    // Each of the section's paths is one attempt's name at most.
+    const int attempts = kTemporaryAttempts + static_cast<int>(own.size());
+    for (int attempt = 0; attempt < attempts && names.size() < kTemporaryAttempts; ++attempt) {
+        std::string name = TemporaryPath(path, tag, attempt);
+        bool taken = false;
+        for (const std::string& mine : own) {
+            taken = taken || SamePath(name.c_str(), mine.c_str()) || paths.SameEntry(name, mine);
+        }
+        if (!taken) {
+            names.push_back(std::move(name));
         }
     }
-    return temp;
+    return names;
 }
 
 bool KeepBackupStep(Paths& paths, const std::string& installed, const std::string& backup,
                     const std::vector<std::string>& own) {
     bool made = false;
-    for (int attempt = 0; attempt < kTemporaryAttempts && !made; ++attempt) {
-        const std::string temp = FreeTemporaryName(paths, backup, kBackupTag, attempt, own);
-        if (temp.empty()) {
-            continue;
-        }
+    for (const std::string& temp : TemporaryNames(paths, backup, kBackupTag, own)) {
         paths.Unlink(temp);
         const Paths::LinkResult linked = paths.Link(installed, temp);
         if (linked == Paths::LinkResult::kTaken ||
@@ -83,8 +86,8 @@ bool KeepBackupStep(Paths& paths, const std::string& installed, const std::strin
         made = ReplaceStep(paths, temp, backup);
         if (!made) {
             paths.Unlink(temp);
-            break;
         }
+        break;
     }
     if (made) {
         return true;

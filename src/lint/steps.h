@@ -28,10 +28,11 @@ std::string WhyCopyFails(const Paths& paths, const std::string& src, const std::
 bool KeepBackupStep(Paths& paths, const std::string& installed, const std::string& backup,
                     const std::vector<std::string>& own);
 
-// The temporary name of `attempt` beside `path` with `tag`, or "" when it is
-// one of the section's own paths (by text or as one entry).
-std::string FreeTemporaryName(const Paths& paths, const std::string& path, std::string_view tag,
-                              int attempt, const std::vector<std::string>& own);
+// The temporary names beside `path` with `tag` that a step tries, in order:
+// eight at most, each attempt's name that is one of the section's own paths
+// `own` (the same text as SamePath reads it, or the same entry) passed over.
+std::vector<std::string> TemporaryNames(const Paths& paths, const std::string& path,
+                                        std::string_view tag, const std::vector<std::string>& own);
 
 // ReplaceFile: the old name must exist; rename over the new one.
 bool ReplaceStep(Paths& paths, const std::string& from, const std::string& to);
