@@ -3,8 +3,11 @@
 // the two versions, the merged file, the backup and the install; then what
 // the merge would keep and drop. A file that is not a regular file is never
 // read: the operation refuses it.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "digest/ssl.h"
@@ -32,30 +35,15 @@ int Count(const LineList2* lines) {
 }
 
 // The lines in the file itself, counted as the line reader ends them.
-int RawLineCount(const FileData& data) {
-    int lines = 0;
-    int last = '\n';
-    if (data.bytes) {
-        for (const char ch : *data.bytes) {
-            lines += ch == '\n' ? 1 : 0;
-            last = static_cast<unsigned char>(ch);
-        }
-        return lines + (last != '\n' ? 1 : 0);
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(data.host.c_str(), "r"),
-                                                      std::fclose);
-    for (int ch; f && (ch = std::getc(f.get())) != EOF; last = ch) {
-        lines += ch == '\n' ? 1 : 0;
-    }
-    return lines + (last != '\n' ? 1 : 0);
+int RawLineCount(const std::string& bytes) {
+    const auto lines = static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
+    return lines + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);
 }
 
-// The lines the operation reads from a file: from memory when it holds the
-// bytes, else from the file.
-bool ReadLines(const FileData& data, LineList2Owner* lines) {
-    return data.bytes ? ReadMemory2(reinterpret_cast<const unsigned char*>(data.bytes->data()),
-                                    data.bytes->size(), lines->out()) != 0
-                      : ReadFile2(data.host.c_str(), lines->out()) != 0;
+// The lines the operation reads from a file's bytes, as reading the file gives them.
+bool ReadLines(const std::string& bytes, LineList2Owner* lines) {
+    return ReadMemory2(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                       lines->out()) != 0;
 }
 
 // The merged file as the operation writes it.
@@ -70,8 +58,8 @@ std::string Merged(const LineList2Owner& package, const LineList2Owner& installe
 // Reading a file stops, without error, at its first line too long for the
 // line reader: the lines from there on take no part in the merge.
 void WarnCutShort(Checker& c, const std::string& s, int line, const std::string& path,
-                  const FileData& data, const LineList2Owner& lines) {
-    if (RawLineCount(data) > Count(lines.head())) {
+                  const std::string& bytes, const LineList2Owner& lines) {
+    if (RawLineCount(bytes) > Count(lines.head())) {
         c.Warn(s, line,
                "line " + std::to_string(Count(lines.head()) + 1) + " of " + Quote(path) +
                    " is longer than " + std::to_string(kLineListLineSize - 1) +
@@ -154,8 +142,9 @@ std::string CreateTemporary(Paths& paths, const std::string& dest, const FileDat
     return "";
 }
 
-// A file the operation reads: a regular file (its bytes), none when the
-// checker cannot see it; false after reporting `code` for anything else.
+// A file the operation reads: a regular file, its bytes read into memory;
+// none when the checker cannot see it; false after reporting `code` for
+// anything else.
 bool ReadableFile(Checker& c, const std::string& s, int line, int code, const std::string& path,
                   std::optional<FileData>* data) {
     const Paths::Entry e = c.paths().Look(path);
@@ -170,6 +159,15 @@ bool ReadableFile(Checker& c, const std::string& s, int line, int code, const st
         return false;
     }
     *data = e.file;
+    if (!(*data)->bytes) {
+        std::ifstream in((*data)->host, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            c.Error(s, line, code, Quote(path) + " cannot be read");
+            return false;
+        }
+        (*data)->bytes = std::make_shared<const std::string>(std::move(bytes));
+    }
     return true;
 }
 
@@ -190,11 +188,11 @@ bool Merge(Checker& c, const std::string& s, const Config& k, const std::string&
     LineList2Owner installed;
     double packageVersion = 0.0;
     double installedVersion = 0.0;
-    if (!ReadLines(*sourceBytes, &package)) {
+    if (!ReadLines(*sourceBytes->bytes, &package)) {
         c.Error(s, k.srcFile.line, kErrConfigReadSrc, Quote(source) + " cannot be read");
         return false;
     }
-    WarnCutShort(c, s, k.srcFile.line, source, *sourceBytes, package);
+    WarnCutShort(c, s, k.srcFile.line, source, *sourceBytes->bytes, package);
     if (!GetVersion(package.head(), &packageVersion)) {
         c.Error(s, k.srcFile.line, kErrConfigSrcVersion,
                 Quote(source) + " does not start with a version line (V and a non-zero number)");
@@ -207,11 +205,11 @@ bool Merge(Checker& c, const std::string& s, const Config& k, const std::string&
     if (!destBytes) {
         return true;
     }
-    if (!ReadLines(*destBytes, &installed)) {
+    if (!ReadLines(*destBytes->bytes, &installed)) {
         c.Error(s, k.destFile.line, kErrConfigReadDest, Quote(dest) + " cannot be read");
         return false;
     }
-    WarnCutShort(c, s, k.destFile.line, dest, *destBytes, installed);
+    WarnCutShort(c, s, k.destFile.line, dest, *destBytes->bytes, installed);
     if (!GetVersion(installed.head(), &installedVersion)) {
         c.Error(s, k.destFile.line, kErrConfigDestVersion,
                 "the installed " + Quote(dest) +

@@ -98,27 +98,22 @@ bool ParseBytes(unsigned char* bytes, unsigned int length) {
     return loaded != 0;
 }
 
-bool LoadManifest(Checker& c, Bytes* bytes, unsigned int* length) {
-    // Only a regular file is ever opened: anything else is refused.
-    const Paths::Entry manifest = c.paths().Look(kManifestPath);
+// Loads the manifest's bytes, read once, into the store: with -s the updater
+// parses the bytes it read; without, it reads the file itself, which gives the
+// same lines.
+bool LoadManifest(Checker& c, Paths::State state, const Bytes& bytes, unsigned int length,
+                  const std::string& path) {
     bool loaded = false;
-    if (manifest.state == Paths::State::kFile) {
-        const std::string& path = manifest.file->host;
-        if (c.Signed()) {
-            unsigned char* data = nullptr;
-            if (ReadBytesFromFile(path.c_str(), &data, length)) {
-                bytes->reset(data);
-                loaded = ParseBytes(bytes->get(), *length);
-            }
-        } else {
-            loaded = ReadAuxInfo(path.c_str()) != 0;
-        }
+    if (bytes) {
+        loaded = ParseBytes(bytes.get(), length);
+    } else if (state == Paths::State::kFile && !c.Signed()) {
+        loaded = ReadAuxInfo(path.c_str()) != 0;  // too large to be read at once
     }
     if (loaded) {
         return true;
     }
     const ManifestLines& lines = c.lines();
-    if (manifest.state != Paths::State::kFile && manifest.state != Paths::State::kMissing) {
+    if (state != Paths::State::kFile && state != Paths::State::kMissing) {
         c.Error("", 0, kErrManifestUnreadable,
                 "firmware/AuxInfo.txt is no regular file: the instrument cannot read it");
     } else if (!lines.opened) {
@@ -408,8 +403,16 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
 
 Report Check(const Options& options) {
     Checker c(options);
-    if (const std::optional<FileData> manifest = c.paths().Regular(kManifestPath)) {
-        c.SetLines(ScanManifest(manifest->host));
+    // Only a regular file is ever opened: anything else is refused.
+    const Paths::Entry found = c.paths().Look(kManifestPath);
+    Bytes manifest;
+    unsigned int length = 0;
+    if (found.state == Paths::State::kFile) {
+        unsigned char* data = nullptr;
+        if (ReadBytesFromFile(found.file->host.c_str(), &data, &length)) {
+            manifest.reset(data);
+            c.SetLines(ScanManifest({reinterpret_cast<const char*>(data), length}));
+        }
     }
     for (const stick::TreeProblem& problem : stick::CheckTree(options.stick)) {
         c.StickError("no FAT stick can hold this folder as it is: " + problem.message);
@@ -421,9 +424,7 @@ Report Check(const Options& options) {
     }
 
     StoreAside store;
-    Bytes manifest;
-    unsigned int length = 0;
-    if (!LoadManifest(c, &manifest, &length)) {
+    if (!LoadManifest(c, found.state, manifest, length, found.file ? found.file->host : "")) {
         return c.TakeReport();
     }
     if (c.Signed()) {

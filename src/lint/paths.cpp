@@ -3,7 +3,6 @@
 // have changed them.
 #include "lint/paths.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,24 +59,10 @@ bool StickRefuses(std::string_view name) {
     return fault != stick::NameFault::kNone && fault != stick::NameFault::kTrailingDotOrBlank;
 }
 
-struct CloseDir {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-// The names in a folder on disk, "." and ".." left out.
+// The names in a folder on disk.
 std::vector<std::string> NamesIn(const std::string& host) {
-    std::vector<std::string> names;
-    std::unique_ptr<DIR, CloseDir> dir(::opendir(host.c_str()));
-    while (dir) {
-        const dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr) {
-            break;
-        }
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    return names;
+    std::optional<std::vector<std::string>> names = stick::ListNames(host);
+    return names ? std::move(*names) : std::vector<std::string>{};
 }
 
 }  // namespace
