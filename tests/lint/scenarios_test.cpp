@@ -98,6 +98,12 @@ struct Scenario {
     std::function<bool(const SimInstrument&)> left = nullptr;
 };
 
+// A FIFO at the instrument path `inside`.
+void Fifo(const SimInstrument& sim, const std::string& inside) {
+    sim.Remove(inside);
+    ASSERT_EQ(::mkfifo(sim.Host(inside).c_str(), 0644), 0);
+}
+
 // A FlashUpdate of the stick's manifest itself, verified.
 std::string VerifiedFlash(const std::string& write) {
     return "Operation = FlashUpdate\nDevice = /dev/mtd3\nOffset = 0\nEraseCommand = e\n"
@@ -321,9 +327,21 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
              sim.WriteStick("firmware/boot.img", "boot\n");
              sim.WriteManifest(seq + VerifiedFlash("/home/Brimwood/bin/flash-tool --write"));
          }},
+        // Special files where the updater reads a file: refused, never waited on.
         {"a FIFO where the package file should be",
-         Transfer([](Keys& k) { Set(k, "SrcDir", "/home/Brimwood/download"); }, "",
-                  "") /* the FIFO is made below */},
+         [](const SimInstrument& sim) {
+             Transfer([](Keys& k) { Set(k, "SrcDir", "/home/Brimwood/download"); })(sim);
+             Fifo(sim, "/home/Brimwood/download/app.bin");
+         }},
+        {"a FIFO where the verified flash data should be",
+         [seq](const SimInstrument& sim) {
+             Fifo(sim, "/home/Brimwood/download/boot.img");
+             sim.WriteManifest(seq +
+                               "Operation = FlashUpdate\nDevice = /dev/mtd3\nOffset = 0\n"
+                               "EraseCommand = e\nWriteCommand = true\nDataPath1 = "
+                               "/home/Brimwood/download/boot.img\nSHA256Hash = " +
+                               Sha256Hex("x") + "\n");
+         }},
         {"transfer: backup-tmp name of the backup is the installed file",
          [](const SimInstrument& sim) {
              Transfer([](Keys& k) {
@@ -372,10 +390,6 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
         SimInstrument sim;
         sim.WriteScript("/home/Brimwood/bin/brimwood", "exit 0\n");
         s.arrange(sim);
-        if (std::string(s.what).starts_with("a FIFO")) {
-            sim.Remove("/home/Brimwood/download/app.bin");
-            ASSERT_EQ(::mkfifo(sim.Host("/home/Brimwood/download/app.bin").c_str(), 0644), 0);
-        }
         const int predicted = lint::PredictedCode(lint::LintStick(OptionsFor(sim, s.args)));
         const SimRun run = sim.Run(s.args);
         const std::string file = sim.ErrorFile().value_or(tag + "0\n");
