@@ -292,7 +292,8 @@ bool CheckTransferFile(Checker& c, const std::string& s) {
     // never opened, and the install goes on.
     if (t.noUpdateSame && paths.Exists(p.dest)) {
         const std::optional<FileData> installed = paths.Regular(p.dest);
-        if (installed && installed->Md5() == t.md5.text) {
+        const std::string md5 = installed ? installed->Md5() : "";
+        if (!md5.empty() && md5 == t.md5.text) {
             return true;
         }
     }
