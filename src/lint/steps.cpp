@@ -54,9 +54,10 @@ std::vector<std::string> TemporaryNames(const Paths& paths, const std::string& p
                                         std::string_view tag, const std::vector<std::string>& own) {
     std::vector<std::string> names;
     // Each of the section's paths is one attempt's name at most.
-    const int attempts = kTemporaryAttempts + static_cast<int>(own.size());
-    for (int attempt = 0; attempt < attempts && names.size() < kTemporaryAttempts; ++attempt) {
-        std::string name = TemporaryPath(path, tag, attempt);
+    const std::size_t attempts = kTemporaryAttempts + own.size();
+    for (std::size_t attempt = 0; attempt < attempts && names.size() < kTemporaryAttempts;
+         ++attempt) {
+        std::string name = TemporaryPath(path, tag, static_cast<int>(attempt));
         bool taken = false;
         for (const std::string& mine : own) {
             taken = taken || SamePath(name.c_str(), mine.c_str()) || paths.SameEntry(name, mine);
