@@ -77,7 +77,13 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
     TempDir dir;
     const std::string stick = dir / "stick";
     std::filesystem::create_directories(stick + "/firmware");
-    WriteAll(stick + "/firmware/AuxInfo.txt", "SectionList\nSequence = A\nA\nOperation = Reboot\n");
+    // The manifest names its file as the instrument's vfat mount finds it.
+    WriteAll(stick + "/firmware/app.bin", "app\n");
+    WriteAll(stick + "/firmware/AuxInfo.txt",
+             "SectionList\nSequence = A, B\nA\nOperation = TransferFile\nSrcDir = /mnt/FIRMWARE\n"
+             "SrcFile = App.bin\nInterimDir = /d\nInterimFile = i\nDestDir = /d\nDestFile = f\n"
+             "BackupDir = /d\nBackupFile = b\nMD5Hash = x\nSHA256Hash = x\nB\n"
+             "Operation = Reboot\n");
     const std::string lintProgram = UPD_LINT_BINARY;
 
     EXPECT_EQ(runner.Execute({lintProgram, "--help"}).status, 0);
