@@ -55,7 +55,7 @@ bool TemporaryLeft(const Tree& tree) {
         const std::string name = path.substr(path.rfind('/') + 1);
         if (name.find(".update-tmp") != std::string::npos ||
             name.find(".backup-tmp") != std::string::npos ||
-            path.rfind(std::string(upd::kDownloadDir) + "/flash-", 0) == 0) {
+            path == upd::kFlashCopyPath) {
             return true;
         }
     }

@@ -94,6 +94,13 @@ class RunPlatform final : public platform::Platform {
         }
         return 0;
     }
+    void Pause(unsigned) override {}
+    // Nothing is mounted: the stick's folders are the sandbox's own.
+    std::vector<platform::MountedFs> MountsOn(const char*) override { return {}; }
+    int Detach(const char*) override {
+        errno = EINVAL;
+        return -1;
+    }
 
     std::vector<Call> calls;
 

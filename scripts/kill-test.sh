@@ -2,11 +2,15 @@
 # Kills the updater before each file-changing system call of a representative
 # update on the simulated instrument, and checks after every kill that each
 # installed path holds the whole old or the whole new file with its right mode
-# (never nothing), and that running the same stick again completes the update.
-# It builds nothing: it takes the update-sim binary to test.
+# (never nothing), that running the same stick again completes the update, and
+# that the re-run leaves nothing behind that an uninterrupted update would not
+# (no temporary file, no flash copy). It also checks, on the uninterrupted
+# update, that each new file's mode and each backup are on the disk before the
+# installed path is replaced. It builds nothing: it takes the update-sim
+# binary to test.
 # Usage: scripts/kill-test.sh [UPDATE_SIM]   (default build/update-sim)
-# Prints one line per failed kill point, then "N passed, M failed"; exits 1
-# when any failed.
+# Prints one line per failed kill point or order, then "N passed, M failed,
+# L left behind"; exits 1 when any failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=$(realpath "${1:-build/update-sim}")
@@ -32,6 +36,7 @@ else
 fi
 trap '[ -n "${KILL_TEST_KEEP:-}" ] || rm -rf "$work"' EXIT
 umask 022
+export LC_ALL=C
 export sim work
 
 # The calls that can change a file; each kill point is one of them, at one of
@@ -44,7 +49,8 @@ export args_text="-t|2026-06-01 12:00:00"
 
 # The package (firmware 2.0) and the files of firmware 1.0 it replaces: a main
 # application of some MiB, a help file installed only when different, a new
-# tool, a configuration to merge and an obsolete file to remove.
+# tool, a configuration to merge (checked by its digest), a boot logo to write
+# to flash through a checked copy, and an obsolete file to remove.
 B=home/Brimwood
 mkdir -p "$work"/{old,new}
 head -c 4M /dev/urandom >"$work/old/brimwood"
@@ -55,6 +61,7 @@ printf '#!/bin/sh\necho tool 2.0\n' >"$work/new/newtool"
 printf 'V1.0\nLanguage German\nBrightness 40\n' >"$work/old/brimwood.conf"
 printf 'V2.0\nLanguage English\nBrightness 50\nContrast 7\n' >"$work/pkg.conf"
 printf 'obsolete data\n' >"$work/old/obsolete.dat"
+head -c 64K /dev/urandom >"$work/bootlogo.img"
 
 transfer() { # section file [key=value...]
     local name=$1 file=$2
@@ -74,16 +81,18 @@ mkdir -p "$t/$B"/{bin,log,download,cfg} "$t/mnt" "$t/tmp" "$t/sbin" \
 stick=$t/dev/disk/by-label/BRIMWOOD/firmware
 printf '#!/bin/sh\nexit 0\n' >"$t/$B/bin/qsplash"
 printf '#!/bin/sh\nexit 0\n' >"$t/sbin/reboot"
-chmod 755 "$t/$B/bin/qsplash" "$t/sbin/reboot"
+printf '#!/bin/sh\ncat "$1" >/dev/null\n' >"$t/$B/bin/flash-tool"
+chmod 755 "$t/$B/bin/qsplash" "$t/sbin/reboot" "$t/$B/bin/flash-tool"
 install -m 755 "$work/old/brimwood" "$t/$B/bin/brimwood"
 install -m 644 "$work/old/bwhelp.txt" "$t/$B/bin/bwhelp.txt"
 install -m 644 "$work/old/brimwood.conf" "$t/$B/cfg/brimwood.conf"
 install -m 644 "$work/old/obsolete.dat" "$t/$B/bin/obsolete.dat"
 cp "$work/new/brimwood" "$work/new/bwhelp.txt" "$work/new/newtool" "$stick/"
 cp "$work/pkg.conf" "$stick/brimwood.conf"
+cp "$work/bootlogo.img" "$stick/bootlogo.img"
 {
     printf 'SectionList\nSequence = Backup, BackupOld, Install, Finish\n'
-    printf 'Install = MainApp, Help, Tool, Settings, Cleanup\n'
+    printf 'Install = MainApp, Help, Tool, Settings, BootLogo, Cleanup\n'
     printf '\nBackup\nOperation = BackupFiles\nDestDir = /%s/backup\n' "$B"
     printf 'DestDir1 = /%s/backup/bin\nDestDir2 = /%s/backup/cfg\n' "$B" "$B"
     printf '\nBackupOld\nOperation = BackupFiles\nDestDir = /%s/backup\n' "$B"
@@ -94,6 +103,11 @@ cp "$work/pkg.conf" "$stick/brimwood.conf"
     printf '\nSettings\nOperation = ConfigUpdate\nSrcDir = /mnt/firmware\n'
     printf 'SrcFile = brimwood.conf\nDestDir = /%s/cfg\nDestFile = brimwood.conf\n' "$B"
     printf 'BackupDir = /%s/backup/cfg\nBackupFile = brimwood.conf\n' "$B"
+    printf 'SHA256Hash = %s\n' "$(sha256sum <"$work/pkg.conf" | cut -d' ' -f1)"
+    printf '\nBootLogo\nOperation = FlashUpdate\nDevice = /dev/mtd3\nOffset = 0\n'
+    printf 'EraseCommand = /%s/bin/flash-tool --erase\n' "$B"
+    printf 'WriteCommand = /%s/bin/flash-tool\nDataPath1 = /mnt/firmware/bootlogo.img\n' "$B"
+    printf 'SHA256Hash = %s\n' "$(sha256sum <"$work/bootlogo.img" | cut -d' ' -f1)"
     printf '\nCleanup\nOperation = RemoveFiles\nfile1 = /%s/bin/obsolete.dat\n' "$B"
     printf '\nFinish\nOperation = Reboot\n'
 } >"$stick/AuxInfo.txt"
@@ -108,8 +122,8 @@ strace -f -qq -y -o "$work/count.log" -e trace="$calls" "$sim" "$work/reference"
 cp "$work/reference/$B/cfg/brimwood.conf" "$work/new/brimwood.conf"
 
 # The file-changing calls of the updater's own process in a log, one line
-# each: "call occurrence text", from the updater's first call on (its sync at
-# start-up; the sandbox is set up before it). Opens that only read, and
+# each: "call occurrence text", from the updater's first call on (the open of
+# its lock; the sandbox is set up before it). Opens that only read, and
 # writes to the display, to pipes or to the simulation's own files, change
 # nothing on the instrument.
 file_changing() {
@@ -122,13 +136,49 @@ file_changing() {
             text = substr($0, index($0, $2))
             gsub(/AT_FDCWD<[^>]*>/, "AT_FDCWD", text)
             gsub(root, "", text)
-            if (call == "sync") started = 1
+            if (text ~ /"\/home\/Brimwood\/\.update\.lock"/) started = 1
             if (!started || text ~ /"\/\.sim|<\/\.sim|<\/dev\/|<(pipe|socket):/) next
             if (call ~ /^open/ && text !~ /O_WRONLY|O_RDWR|O_CREAT|O_TRUNC/) next
             print call, n, text
         }' "$1"
 }
 file_changing "$work/count.log" "$work/reference" >"$work/points"
+
+# What an uninterrupted update leaves on the instrument, besides the
+# simulation's own folder: every name a re-run may leave.
+listing() {
+    (cd "$1" && find . -path ./.sim -prune -o -print | sort)
+}
+export -f listing
+# A re-run after the tool was installed backs it up, which the first run had
+# nothing to back up for.
+{
+    listing "$work/reference"
+    echo "./$B/backup/bin/newtool"
+} | sort -u >"$work/reference.list"
+
+# The durable order of the uninterrupted update: between the last call that
+# changes something (matching $2) and the rename that installs a file
+# (matching $1, the first such), an fsync matching $3 puts the change on the
+# disk. Prints one line when it does not.
+in_order() {
+    awk -v install="$1" -v change="$2" -v sync="$3" -v what="$4" '
+        $0 ~ install { found = 1; exit }
+        $0 ~ change { changed = NR; synced = 0 }
+        changed && $0 ~ sync { synced = 1 }
+        END { if (!found || !changed || !synced) print "FAIL order: " what }' "$work/points"
+}
+app=/$B/download/brimwood.new
+{
+    in_order "^rename[a-z0-9]* .*\"$app\".*\"/$B/bin/brimwood\"" "^[a-z]*chmod[a-z]* .*\"$app\"" \
+        "^fsync .*<$app>" "the new program's mode before it is installed"
+    in_order "^rename[a-z0-9]* .*\"$app\".*\"/$B/bin/brimwood\"" \
+        "^rename[a-z0-9]* .*\"/$B/backup/bin/brimwood\"" "^fsync .*</$B/backup/bin>" \
+        "the program's backup before the program is replaced"
+    in_order "^rename[a-z0-9]* .*update-tmp\".*\"/$B/cfg/brimwood.conf\"" \
+        "^rename[a-z0-9]* .*\"/$B/backup/cfg/brimwood.conf\"" "^fsync .*</$B/backup/cfg>" \
+        "the configuration's backup before the configuration is replaced"
+} >"$work/order"
 
 # Checks the installed path $2 below root $1 against the state $3: "either"
 # the whole old file with its old mode or the whole new one with its new mode
@@ -210,16 +260,23 @@ kill_point() {
     for f in $installed; do
         f=$(check_path "$root" "$f" new) || note "re-run: $f"
     done
+    for f in $(listing "$root" | comm -23 - "$work/reference.list"); do
+        note "left behind: ${f#.}"
+        echo "$call#$n ${f#.}" >>"$work/left"
+    done
     [ -z "$problems" ] || echo "FAIL $call#$n ($wanted): $problems"
     rm -rf "$root" "$log"
 }
 export -f kill_point
 
 start=$SECONDS
+: >"$work/left"
 awk '{ print $1, $2 }' "$work/points" | xargs -P 2 -n 2 bash -c 'kill_point "$@"' _ >"$work/failures" || true
-total=$(wc -l <"$work/points")
+cat "$work/order" >>"$work/failures"
+total=$(($(wc -l <"$work/points") + 3))
 failed=$(wc -l <"$work/failures")
+left=$(wc -l <"$work/left")
 cat "$work/failures"
-echo "kill-test: $total kill points in $((SECONDS - start)) s" >&2
-echo "$((total - failed)) passed, $failed failed"
-[ "$failed" -eq 0 ]
+echo "kill-test: $((total - 3)) kill points and 3 orders in $((SECONDS - start)) s" >&2
+echo "$((total - failed)) passed, $failed failed, $left left behind"
+[ "$failed" -eq 0 ] && [ "$left" -eq 0 ]

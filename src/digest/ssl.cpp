@@ -2,7 +2,6 @@
 // the update manifest, on OpenSSL's EVP interface.
 #include "digest/ssl.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -13,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+
+#include "files/file.h"
 
 namespace upd {
 namespace {
@@ -70,7 +71,7 @@ bool FinishHex(EVP_MD_CTX* ctx, char* out) {
 }  // namespace
 
 int SHA256Hash(const char* path, char* out) {
-    FdCloser file{::open(path, O_RDONLY | O_CLOEXEC)};
+    FdCloser file{OpenRegularFile(path)};
     if (file.fd < 0) {
         return 0;
     }
@@ -110,7 +111,7 @@ int SHA256HashBytes(const unsigned char* data, std::size_t length, char* out) {
 }
 
 int ReadBytesFromFile(const char* path, unsigned char** data, unsigned int* length) {
-    File file(std::fopen(path, "rb"));
+    File file(OpenRegularStream(path));
     if (!file) {
         return 0;
     }
@@ -138,7 +139,7 @@ int ReadBytesFromFile(const char* path, unsigned char** data, unsigned int* leng
 }
 
 int ReadPublicKey(const char* path, EVP_PKEY** key) {
-    File file(std::fopen(path, "r"));
+    File file(OpenRegularStream(path));
     if (!file) {
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/file.h"
 
@@ -60,9 +61,12 @@ Made LinkOrCopy(const char* installed, const std::string& temp) {
         return Made::kFailed;
     }
     struct stat st {};
-    if (::stat(installed, &st) == 0) {
-        // A file system without modes refuses; the content is what counts.
-        ::chmod(temp.c_str(), st.st_mode & 07777);
+    if (::stat(installed, &st) == 0 && ::chmod(temp.c_str(), st.st_mode & 07777) == 0 &&
+        !SyncFile(temp.c_str())) {
+        // (A file system without modes refuses the chmod; the content is
+        // what counts, and it is on the disk.)
+        ::unlink(temp.c_str());
+        return Made::kFailed;
     }
     return Made::kDone;
 }
@@ -75,6 +79,15 @@ int SyncDirectory(const char* dir) {
         return 0;
     }
     bool synced = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && synced ? 1 : 0;
+}
+
+int SyncFile(const char* path) {
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) {
+        return 0;
+    }
+    const bool synced = ::fsync(fd) == 0;
     return ::close(fd) == 0 && synced ? 1 : 0;
 }
 
@@ -106,9 +119,34 @@ std::string TemporaryPath(std::string_view path, std::string_view tag, int attem
     return std::string(dir) + name;
 }
 
-int MakeBackup(const char* installed, const char* backup) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string temp = TemporaryPath(backup, kBackupTag, attempt);
+int NamesAnyOf(const char* candidate, std::span<const char* const> paths) {
+    for (const char* path : paths) {
+        if (path != nullptr && (SamePath(candidate, path) || SameEntry(candidate, path))) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+std::vector<std::string> TemporaryCandidates(std::string_view path, std::string_view tag,
+                                             std::span<const char* const> avoid, int count) {
+    std::vector<std::string> names;
+    // Each path to avoid is one attempt's name at most.
+    const int attempts = count + static_cast<int>(avoid.size());
+    for (int attempt = 0; attempt < attempts && static_cast<int>(names.size()) < count; ++attempt) {
+        std::string name = TemporaryPath(path, tag, attempt);
+        if (!NamesAnyOf(name.c_str(), avoid)) {
+            names.push_back(std::move(name));
+        }
+    }
+    return names;
+}
+
+int MakeBackup(const char* installed, const char* backup,
+               std::initializer_list<const char*> avoid) {
+    std::vector<const char*> taken{installed, backup};
+    taken.insert(taken.end(), avoid);
+    for (const std::string& temp : TemporaryCandidates(backup, kBackupTag, taken, kAttempts)) {
         // What an interrupted run left under the name goes first.
         ::unlink(temp.c_str());
         switch (LinkOrCopy(installed, temp)) {

@@ -7,14 +7,37 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace upd {
 
 // 1 when `path` is non-null, non-empty and accessible (any kind of object,
 // symbolic links followed); else 0.
 int exists(const char* path);
+
+// Opening regular files. A FIFO, device or socket where a file is read or
+// written is refused (errno EINVAL) rather than waited on: opened without
+// blocking, it is let go as soon as it shows what it is.
+
+// Mode of a file that the updater creates; the process's umask applies.
+constexpr unsigned kNewFileMode = 0666;
+
+// Opens the regular file `path` for reading: the descriptor (close-on-exec,
+// blocking reads), or -1 with errno set.
+int OpenRegularFile(const char* path);
+
+// The same as a stream ("rb"), or null.
+FILE* OpenRegularStream(const char* path);
+
+// Opens `path` for writing as fopen's "wb" does (created with kNewFileMode
+// when missing, emptied when it is there), but only when it is or becomes a
+// regular file: anything else is left as it is. Null with errno set on
+// failure.
+FILE* CreateRegularStream(const char* path);
 
 // The size of the open file `fd` in bytes; -1 when fstat fails or the size
 // does not fit a signed 32-bit value.
@@ -78,6 +101,10 @@ int CopyFileNoSystemSync(const char* src, const char* dst);
 int SyncDirectory(const char* dir);
 int SyncDirectoryOf(const char* path);
 
+// fsyncs the file at `path` (data and mode), for a mode changed after its
+// data was put on the disk. 1 on success, else 0.
+int SyncFile(const char* path);
+
 // The path of a temporary file beside `path`: in the same directory, named
 // "." + the last component + "." + `tag`, with "." + `attempt` appended for
 // an attempt other than 0. A last component too long for that to stay a
@@ -85,13 +112,28 @@ int SyncDirectoryOf(const char* path);
 // give different temporary names.
 std::string TemporaryPath(std::string_view path, std::string_view tag, int attempt = 0);
 
+// 1 when `candidate` names one of `paths` (null ones are skipped): the same
+// text as SamePath reads it, or the same directory entry (SameEntry).
+int NamesAnyOf(const char* candidate, std::span<const char* const> paths);
+
+// The temporary names beside `path` that a step tries, in order, `count` at
+// most: TemporaryPath's attempts 0, 1, 2, ..., each name that NamesAnyOf
+// `avoid` passed over. A temporary name is removed before it is used, so it
+// must never be a path the step works on (its installed file, backup,
+// interim copy or source); the names depend on the paths alone, so the run
+// after an interruption picks the same ones and removes what it left.
+std::vector<std::string> TemporaryCandidates(std::string_view path, std::string_view tag,
+                                             std::span<const char* const> avoid, int count);
+
 // Makes `backup` hold what `installed` holds while `installed` stays where it
 // is: a hard link to a temporary name beside `backup`, renamed over it; where
 // the file system has no hard links or the two lie on different file systems,
-// a copy to the temporary name, fsync'd and then renamed. 1 on success; 0
-// when neither could be made, with `installed` untouched and nothing left at
-// the temporary name.
-int MakeBackup(const char* installed, const char* backup);
+// a copy to the temporary name, fsync'd with its mode and then renamed. The
+// temporary name is none of `installed`, `backup` and `avoid`. 1 on success;
+// 0 when neither could be made, with `installed` untouched and nothing left
+// at the temporary name. The caller fsyncs the backup's folder.
+int MakeBackup(const char* installed, const char* backup,
+               std::initializer_list<const char*> avoid = {});
 
 // Whole files as lists of lines.
 

@@ -93,7 +93,7 @@ int ReadFileLines(const char* path, Node** list) {
     if (path == nullptr || list == nullptr) {
         return 0;
     }
-    FILE* stream = std::fopen(path, "r");
+    FILE* stream = OpenRegularStream(path);
     if (stream == nullptr) {
         return 0;
     }

@@ -22,7 +22,7 @@ int MD5Hash(const char* path, char* out, int out_size) {
     if (out_size < kHexSize) {
         return 0;
     }
-    std::FILE* file = std::fopen(path, "r");
+    std::FILE* file = OpenRegularStream(path);
     if (file == nullptr) {
         return 0;
     }

@@ -194,21 +194,16 @@ Copied CopyContent(const char* src, const char* dst) {
     if (SamePath(src, dst) || SameFile(src, dst)) {
         return Copied::kFailed;
     }
-    if (exists(dst) && !isord(dst)) {
-        return Copied::kFailed;
-    }
-    if (!exists(src) || !isord(src)) {
-        return Copied::kFailed;
-    }
     // Released after both streams, which use it until they are closed.
     std::unique_ptr<char[]> buffers(new (std::nothrow) char[2 * kCopyStreamBuffer]);
     // The source is opened first so that an unreadable source leaves an
-    // existing destination as it was.
-    File in(std::fopen(src, "rb"));
+    // existing destination as it was. Only regular files are copied, and
+    // neither open waits on a special file.
+    File in(OpenRegularStream(src));
     if (!in) {
         return Copied::kFailed;
     }
-    File out(std::fopen(dst, "wb"));
+    File out(CreateRegularStream(dst));
     if (!out) {
         return Copied::kFailed;
     }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "files/file.h"
 #include "manifest/line.h"
 #include "util/str.h"
 
@@ -337,7 +338,7 @@ int ReadAuxInfo(const char* path) {
     if (path == nullptr) {
         return 0;
     }
-    FILE* stream = std::fopen(path, "r");
+    FILE* stream = OpenRegularStream(path);
     if (stream == nullptr) {
         return 0;
     }

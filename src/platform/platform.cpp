@@ -4,8 +4,14 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "platform/mountinfo.h"
 
 namespace upd::platform {
 namespace {
@@ -24,6 +30,23 @@ class Linux final : public Platform {
         return std::system(command);
     }
     unsigned Sleep(unsigned seconds) override { return ::sleep(seconds); }
+    void Pause(unsigned milliseconds) override {
+        timespec left{static_cast<time_t>(milliseconds / 1000),
+                      static_cast<long>(milliseconds % 1000) * 1000000L};
+        while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+        }
+    }
+    std::vector<MountedFs> MountsOn(const char* target) override {
+        std::ifstream table("/proc/self/mountinfo");
+        std::ostringstream text;
+        text << table.rdbuf();
+        std::vector<MountedFs> mounts;
+        for (const MountRecord& m : MountsAt(text.str(), target)) {
+            mounts.push_back({m.source, BlockDeviceGone(m.major, m.minor)});
+        }
+        return mounts;
+    }
+    int Detach(const char* target) override { return ::umount2(target, MNT_DETACH); }
 };
 
 Platform* current = nullptr;

@@ -1,7 +1,7 @@
 // The simulated instrument's Platform: the stick is a directory bound on the
 // mount point, failures are injected through control files, the user pulls
-// the stick at a chosen sleep, sleeps return at once, and every call is
-// written to the trace.
+// the stick at a chosen sleep, sleeps and pauses return at once, and every
+// call is written to the trace.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -60,6 +60,15 @@ std::string Result(int result, int error) {
     return result == 0 ? " -> 0" : " -> -1 errno " + std::to_string(error);
 }
 
+// True when the mount in view at `target` shows the folder `source`: the
+// stick that is already mounted there.
+bool Shows(const char* target, const char* source) {
+    struct stat t {};
+    struct stat s {};
+    return ::stat(target, &t) == 0 && ::stat(source, &s) == 0 && t.st_dev == s.st_dev &&
+           t.st_ino == s.st_ino;
+}
+
 }  // namespace
 
 bool IsMountPoint(const char* path) {
@@ -102,6 +111,11 @@ bool SimPlatform::Open(std::string* failure) {
     if (auto k = ReadNumber(ControlFile("unplug-after")); k && *k >= 1 && *k <= 1000000) {
         unplug_at_ = static_cast<unsigned>(*k);
     }
+    if (auto k = ReadNumber(ControlFile("device-after")); k && *k >= 1 && *k <= 1000000) {
+        device_at_ = static_cast<unsigned>(*k);
+    }
+    LoadMounts();
+    HideLateDevice();
     return true;
 }
 
@@ -109,6 +123,9 @@ int SimPlatform::Mount(const char* source, const char* target, const char* fstyp
                        unsigned long flags, const void* /*data*/) {
     int result = SimulateMount(source, target, flags);
     int error = errno;
+    if (result == 0) {
+        Mounted(source, target);
+    }
     Trace(std::string("mount ") + source + " " + target + " " + (fstype ? fstype : "") + " " +
           std::to_string(flags) + Result(result, error));
     errno = error;
@@ -127,7 +144,8 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
         errno = EROFS;
         return -1;
     }
-    if (IsMountPoint(target)) {
+    // The same stick again is refused; another device is mounted on top.
+    if (IsMountPoint(target) && Shows(target, source)) {
         errno = EBUSY;
         return -1;
     }
@@ -179,6 +197,9 @@ int SimPlatform::Umount(const char* target) {
         result = ::umount(target);
     }
     int error = errno;
+    if (result == 0) {
+        Unmounted(target);
+    }
     Trace(std::string("umount ") + target + Result(result, error));
     errno = error;
     return result;
@@ -226,6 +247,7 @@ void SimPlatform::Unplug() {
 }
 
 void SimPlatform::TraceExit(int status) {
+    ShowLateDevice();
     Trace("exit " + std::to_string(status) +
           (IsMountPoint("/mnt") ? " mounted=yes" : " mounted=no"));
 }

@@ -1,11 +1,14 @@
 // The simulated instrument: a private sandbox in which a directory stands for
 // the instrument's whole file system, and a Platform that mounts the "stick"
-// (a directory) by binding it, plays the user who pulls the stick, returns
-// from sleeps at once and writes every call it handles to a trace file.
+// (a directory) by binding it, keeps the mounts that a run leaves for the
+// next run, plays the user who pulls the stick, can make the stick's device
+// path appear late, returns from sleeps and pauses at once and writes every
+// call it handles to a trace file.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -42,15 +45,22 @@ class SimPlatform final : public Platform {
     // Exit status when the updater waits for longer than that.
     static constexpr int kStuckStatus = 3;
 
+    // Pauses the updater may make before the simulation gives up on it.
+    static constexpr unsigned kPauseLimit = 10000;
+
     // `sim_dir` holds the control files (mount-errno, umount-errno,
-    // unplug-after, stick-readonly), the trace "log" and the folder "unplugged".
+    // unplug-after, stick-readonly, device-after), the trace "log", the
+    // mounts left by earlier runs ("mounts") and the folders "unplugged" and
+    // "late".
     explicit SimPlatform(std::string sim_dir);
     ~SimPlatform() override;
     SimPlatform(const SimPlatform&) = delete;
     SimPlatform& operator=(const SimPlatform&) = delete;
 
-    // Creates the control folder if missing and opens the trace. Returns
-    // false with `failure` set when that is impossible.
+    // Creates the control folder if missing and opens the trace; mounts again
+    // what earlier runs left mounted, and takes the stick's device path away
+    // when it is to appear late. Returns false with `failure` set when that
+    // is impossible.
     bool Open(std::string* failure);
 
     int Mount(const char* source, const char* target, const char* fstype, unsigned long flags,
@@ -59,13 +69,29 @@ class SimPlatform final : public Platform {
     void Sync() override;
     int System(const char* command) override;
     unsigned Sleep(unsigned seconds) override;
+    void Pause(unsigned milliseconds) override;
+    std::vector<MountedFs> MountsOn(const char* target) override;
+    int Detach(const char* target) override;
 
-    // Writes the trace's last line once the updater has returned `status`.
+    // Writes the trace's last line once the updater has returned `status`,
+    // after putting back a device path that never appeared.
     void TraceExit(int status);
 
   private:
+    // One mount the simulation keeps track of, from one run to the next.
+    struct SimMount {
+        std::string source;
+        std::string target;
+    };
+
     int SimulateMount(const char* source, const char* target, unsigned long flags);
     void Unplug();
+    void LoadMounts();
+    void SaveMounts() const;
+    void Mounted(const char* source, const char* target);
+    void Unmounted(const char* target);
+    void HideLateDevice();
+    void ShowLateDevice();
     void Trace(std::string_view line);
     std::string ControlFile(const char* name) const { return sim_dir_ + "/" + name; }
 
@@ -74,6 +100,10 @@ class SimPlatform final : public Platform {
     std::string last_device_;
     unsigned sleeps_ = 0;
     unsigned unplug_at_ = 1;
+    std::vector<SimMount> mounts_;  // the lowest first
+    unsigned pauses_ = 0;
+    unsigned device_at_ = 0;  // the pause at which a late device path appears
+    bool device_hidden_ = false;
 };
 
 // True when `path` is the root of a mount.

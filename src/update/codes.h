@@ -94,7 +94,7 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{606, "Operation value too long"},
     ErrorCodeInfo{608, "TransferFile: key InterimDir absent"},
     ErrorCodeInfo{609, "TransferFile: key InterimFile absent"},
-    ErrorCodeInfo{610, "manifest cannot be read"},
+    ErrorCodeInfo{610, "manifest cannot be read (also: not a regular file)"},
     ErrorCodeInfo{
         611, "TransferFile: key SrcDir absent; BackupFiles: DestDir, SrcDir1 or SrcDir2 too long"},
     ErrorCodeInfo{612, "TransferFile: key SrcFile absent"},
@@ -111,8 +111,8 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{623, "ConfigUpdate: destination file does not exist"},
     ErrorCodeInfo{624, "ConfigUpdate: a value too long"},
     ErrorCodeInfo{625, "ConfigUpdate: destination cannot be opened for writing"},
-    ErrorCodeInfo{626, "ConfigUpdate: destination file cannot be read"},
-    ErrorCodeInfo{627, "ConfigUpdate: source file cannot be read"},
+    ErrorCodeInfo{626, "ConfigUpdate: destination file cannot be read (also: not a regular file)"},
+    ErrorCodeInfo{627, "ConfigUpdate: source file cannot be read (also: not a regular file)"},
     ErrorCodeInfo{628, "ConfigUpdate: existing backup file cannot be removed"},
     ErrorCodeInfo{629, "ConfigUpdate: moving the destination to the backup failed"},
     ErrorCodeInfo{630, "ConfigUpdate: source file does not exist"},
@@ -130,7 +130,9 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{649, "TransferFile: MD5 digest differs or cannot be computed"},
     ErrorCodeInfo{650, "mount failed"},
     ErrorCodeInfo{651, "TransferFile: source file does not exist"},
-    ErrorCodeInfo{652, "no USB storage device bound, or the device path does not exist"},
+    ErrorCodeInfo{
+        652,
+        "no USB storage device bound, or the device path does not exist 8 s after the binding"},
     ErrorCodeInfo{653, "TransferFile: existing backup file cannot be removed"},
     ErrorCodeInfo{654, "TransferFile: moving the destination to the backup failed"},
     ErrorCodeInfo{655, "TransferFile: moving the interim copy to the destination failed"},
@@ -138,7 +140,8 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{657, "RemoveFiles: a listed file cannot be removed"},
     ErrorCodeInfo{658,
                   "TransferFile: copying the source to the interim file failed; FlashUpdate with "
-                  "SHA256Hash: copying the data file onto the instrument failed"},
+                  "SHA256Hash: copying the data file onto the instrument failed (also: the "
+                  "source or data file not a regular file)"},
     ErrorCodeInfo{659, "notice: a file was older than the installed firmware"},
     ErrorCodeInfo{660, "notice: a file was as old as the installed firmware"},
     ErrorCodeInfo{661, "umount of /mnt failed"},
@@ -146,7 +149,9 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{663, "ConfigUpdate: destination file has no valid version line"},
     ErrorCodeInfo{666, "MSP430Update: CommandJTAG too long"},
     ErrorCodeInfo{667, "MSP430Update: CommandJTAG failed"},
-    ErrorCodeInfo{668, "manifest signature check failed"},
+    ErrorCodeInfo{668,
+                  "manifest signature check failed (also: the signature or the public key not a "
+                  "regular file)"},
     ErrorCodeInfo{669, "argument after -d longer than 63 characters"},
     ErrorCodeInfo{670,
                   "TransferFile, and ConfigUpdate or FlashUpdate with SHA256Hash: SHA-256 digest "

@@ -25,8 +25,6 @@ namespace {
 constexpr int kNameSize = kConfigNameSize;
 constexpr int kPathSize = 516;
 constexpr int kDigestSize = kConfigDigestSize;
-// Mode of a newly created file; the process's umask applies as for fopen.
-constexpr mode_t kNewFileMode = 0666;
 
 // The package file's bytes, read once when the section names their SHA-256,
 // so that the lines merged are the bytes that were checked, whatever the
@@ -84,12 +82,16 @@ constexpr std::string_view kMergeTag = "update-tmp";
 constexpr int kTemporaryAttempts = 8;
 
 // Creates the file the merge is written to, beside the installed path `dest`
-// in its own directory, so that it can be renamed over it once complete. A
-// stale one of an interrupted run is removed first. Null when it cannot be
-// created; `tempPath` then names nothing to remove.
-FILE* CreateTemporary(const char* dest, std::string* tempPath) {
-    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        *tempPath = TemporaryPath(dest, kMergeTag, attempt);
+// in its own directory, so that it can be renamed over it once complete; its
+// name is none of the section's paths. A stale one of an interrupted run is
+// removed first. Null when it cannot be created; `tempPath` then names
+// nothing to remove.
+FILE* CreateTemporary(const char* dest, const char* backup, const char* src,
+                      std::string* tempPath) {
+    const char* const sectionPaths[] = {dest, backup, src};
+    for (const std::string& candidate :
+         TemporaryCandidates(dest, kMergeTag, sectionPaths, kTemporaryAttempts)) {
+        *tempPath = candidate;
         ::unlink(tempPath->c_str());
         int fd = ::open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         kNewFileMode);
@@ -119,10 +121,12 @@ bool FinishTemporary(FILE* f) {
 }
 
 // Puts the installed file's content at the backup path. The installed file
-// stays in place where a link or a copy can be made; where neither can, it is
-// moved there, and the installed path stays empty until the merged file comes.
-bool KeepBackup(const char* destPath, const char* backupPath) {
-    return MakeBackup(destPath, backupPath) || Rename(destPath, backupPath) == kRenameDone;
+// stays in place where a link or a copy can be made (under a temporary name
+// that is none of the section's paths); where neither can, it is moved
+// there, and the installed path stays empty until the merged file comes.
+bool KeepBackup(const char* destPath, const char* backupPath, const char* srcPath) {
+    return MakeBackup(destPath, backupPath, {srcPath}) ||
+           Rename(destPath, backupPath) == kRenameDone;
 }
 
 int Fail(UpdateInfo* info, int code) {
@@ -262,7 +266,7 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     // The merged file is whole and on the disk before the installed one is
     // touched; the rename over it is one atomic step from old to new.
     std::string tempPath;
-    FILE* out = CreateTemporary(destPath, &tempPath);
+    FILE* out = CreateTemporary(destPath, backupPath, srcPath, &tempPath);
     if (out == nullptr) {
         return Fail(info, kErrConfigOpenDest);
     }
@@ -271,16 +275,17 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigCloseDest);
     }
-    if (!KeepBackup(destPath, backupPath)) {
+    if (!KeepBackup(destPath, backupPath, srcPath)) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigBackupDest);
     }
+    // The backup is on the disk before the installed file is replaced.
+    SyncFolderOrWarn(backupPath);
     if (ReplaceFile(tempPath.c_str(), destPath) != kRenameDone) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigCloseDest);
     }
-    SyncDirectoryOf(destPath);
-    SyncDirectoryOf(backupPath);
+    SyncFolderOrWarn(destPath);
     return 1;
 }
 

@@ -1,12 +1,12 @@
 // FlashUpdate: writes a data file to a flash device with the section's command.
 // A section that names the data file's SHA-256 has it copied onto the
 // instrument and verified there first, and the command writes that copy.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "digest/ssl.h"
 #include "files/file.h"
@@ -22,52 +22,52 @@ namespace {
 constexpr int kCommandLineSize = 1024;
 constexpr int kDigestSize = kFlashDigestSize;
 constexpr mode_t kDirectoryMode = 0755;
+// The copy is read by the write command, which runs as the updater does.
+constexpr mode_t kCopyMode = 0600;
 
-// Name pattern of the verified copies. Every copy gets a fresh name, so no
-// two sections share one, and a copy left behind by an interrupted run is
-// never taken for the data of a later one.
-constexpr char kCopyPattern[] = "/flash-XXXXXX";
-
-// A verified copy of the data file on the instrument, removed with the object.
+// The verified copy of the data file on the instrument, at kFlashCopyPath,
+// removed with the object. Sections run one after the other, so one name
+// serves them all; a copy that an interrupted run left there is removed
+// before the next one is made (and at the start of every run), and is never
+// taken for the data of a later section.
 class VerifiedCopy {
   public:
     VerifiedCopy() = default;
     ~VerifiedCopy() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
+        if (made_) {
+            ::unlink(kFlashCopyPath);
         }
     }
     VerifiedCopy(const VerifiedCopy&) = delete;
     VerifiedCopy& operator=(const VerifiedCopy&) = delete;
 
-    // Copies `source` to a new file in the download directory (created if
+    // Copies `source` to a new file at kFlashCopyPath (its folder created if
     // missing) and syncs the copy to disk; false when any step fails.
     bool Make(const char* source) {
         if (!exists(kDownloadDir) && ::mkdir(kDownloadDir, kDirectoryMode) != 0) {
             return false;
         }
-        std::string path = std::string(kDownloadDir) + kCopyPattern;
-        const int fd = ::mkstemp(path.data());
+        ::unlink(kFlashCopyPath);
+        const int fd =
+            ::open(kFlashCopyPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kCopyMode);
         if (fd < 0) {
             return false;
         }
-        path_ = path;
+        made_ = true;
         // The copy is written through a descriptor of its own; this one
         // makes sure the bytes are on disk before they are checked and used.
-        const bool ok = CopyFile(source, path_.c_str()) && ::fsync(fd) == 0;
+        const bool ok = CopyFile(source, kFlashCopyPath) && ::fsync(fd) == 0;
         return ::close(fd) == 0 && ok;
     }
 
     // Whether the copy has the SHA-256 `expected`, as lowercase text.
     bool HasSha256(const char* expected) const {
         char digest[kDigestSize] = {};
-        return SHA256Hash(path_.c_str(), digest) && std::strcmp(digest, expected) == 0;
+        return SHA256Hash(kFlashCopyPath, digest) && std::strcmp(digest, expected) == 0;
     }
 
-    const char* path() const { return path_.c_str(); }
-
   private:
-    std::string path_;
+    bool made_ = false;
 };
 
 int Fail(UpdateInfo* info, int code) {
@@ -83,6 +83,10 @@ int Write(const char* writeCommand, const char* dataPath, const char* device) {
 }
 
 }  // namespace
+
+void RemoveStaleFlashCopy() {
+    ::unlink(kFlashCopyPath);
+}
 
 int FlashUpdate(const char* section, UpdateInfo* info) {
     char device[kFlashDeviceSize] = {};
@@ -138,7 +142,7 @@ int FlashUpdate(const char* section, UpdateInfo* info) {
     if (!copy.HasSha256(sha256)) {
         return Fail(info, kErrSha256Differs);
     }
-    if (Write(writeCommand, copy.path(), device) != 0) {
+    if (Write(writeCommand, kFlashCopyPath, device) != 0) {
         return Fail(info, kErrFlashWriteFailed);
     }
     info->errorCode = 0;

@@ -1,6 +1,8 @@
 // The updater's entry point: the banner, the run context, the command line,
-// the usage text, the check for an attached USB storage device and the mount
-// of the stick on /mnt. The sequence runner then carries the run on.
+// the usage text, the lock that keeps a second updater out, the removal of
+// what an interrupted run left, the wait for the stick's device, the release
+// of stale mounts and the mount of the stick on /mnt. The sequence runner
+// then carries the run on.
 #include <sys/mount.h>
 
 #include <cerrno>
@@ -9,7 +11,6 @@
 #include <string_view>
 
 #include "diag/dpr.h"
-#include "files/file.h"
 #include "platform/platform.h"
 #include "update/update.h"
 
@@ -30,15 +31,6 @@ constexpr const char* kUsage[] = {
     "            -s  -  perform SSL check\n",
     "            -h  -  display usage message, then terminate\n",
     "            -m  -  enable MSG macro\n",
-};
-
-// The usb-storage driver's bindings to a device on the instrument's four USB
-// ports, in the order they are tested.
-constexpr const char* kUsbStorageBindings[] = {
-    "/sys/bus/usb/drivers/usb-storage/2-1.4.3:1.0",
-    "/sys/bus/usb/drivers/usb-storage/2-1.4.2:1.0",
-    "/sys/bus/usb/drivers/usb-storage/2-1.1:1.0",
-    "/sys/bus/usb/drivers/usb-storage/2-1.2:1.0",
 };
 
 // Options that only set a bit of the run context's flags.
@@ -108,15 +100,6 @@ int ParseCommandLine(int argc, char** argv, UpdateInfo* info) {
     return 0;
 }
 
-bool UsbStorageBound() {
-    for (const char* binding : kUsbStorageBindings) {
-        if (exists(binding)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Reports a failure of the start-up: nothing is torn down.
 int Fail(int code, UpdateInfo* info) {
     info->errorCode = code;
@@ -138,18 +121,29 @@ int UpdateMain(int argc, char** argv) {
     info.flags = 0;
     info.timeStamp[0] = '\0';
 
-    // Command line.
-    if (int code = ParseCommandLine(argc, argv, &info); code != 0) {
-        info.errorCode = code;
+    // Command line. The usage text changes nothing and needs no lock.
+    const int parsed = ParseCommandLine(argc, argv, &info);
+    if (parsed == 0 && (info.flags & UPD_HELP)) {
+        PrintUsage();
+        return Error(0, false, &info);
+    }
+
+    // One updater at a time: a second one leaves everything to the first.
+    RunLock lock;
+    if (!lock.Take()) {
+        std::fflush(stdout);
+        std::fputs("update: another update is running; this one stops\n", stderr);
+        return 1;
+    }
+    RemoveStaleFlashCopy();
+
+    if (parsed != 0) {
+        info.errorCode = parsed;
         UnMount(&info);
-        return Error(code, false, &info);
+        return Error(parsed, false, &info);
     }
     if ((info.flags & UPD_DEVICE) == 0) {
         CopyField(info.device, kDefaultDevice);
-    }
-    if (info.flags & UPD_HELP) {
-        PrintUsage();
-        return Error(0, false, &info);
     }
     if (info.flags & UPD_MESG) {
         std::fputs("calling dpr_config to enable MESG\n", stderr);
@@ -159,16 +153,18 @@ int UpdateMain(int argc, char** argv) {
         dpr_config(1, DPR_MSG | DPR_FILTER);  // also loads the filter "./.dpr"
     }
 
-    // Device check.
+    // Device check: the device path may come some time after the binding.
     platform::Current().Sync();
-    if (!UsbStorageBound() || !exists(info.device)) {
+    if (!WaitForDevice(info.device)) {
         return Fail(kErrDeviceNotFound, &info);
     }
 
-    // Mount. A write-protected stick refuses a read-write mount (EROFS, or
-    // EACCES from some drivers); the updater never writes to the stick, so it
-    // is then mounted read-only with otherwise the same flags. A busy mount
-    // point is taken as the stick already mounted there.
+    // Mount, on top of nothing that a pulled stick left. A write-protected
+    // stick refuses a read-write mount (EROFS, or EACCES from some drivers);
+    // the updater never writes to the stick, so it is then mounted read-only
+    // with otherwise the same flags. A busy mount point is taken as the stick
+    // already mounted there.
+    ReleaseStaleMounts();
     platform::Platform& os = platform::Current();
     int mounted = os.Mount(info.device, kMountPoint, "vfat", MS_NOEXEC, nullptr);
     if (mounted != 0 && (errno == EROFS || errno == EACCES)) {

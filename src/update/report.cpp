@@ -1,11 +1,15 @@
 // The driver's reporting and completion services: the error file and the
 // display message of a failure, the teardown of a failed run, unmounting the
-// stick, waiting for its removal, restarting the main application and the
-// reboot at the end of a run.
+// stick, waiting for its removal, restarting the main application, the
+// reboot at the end of a run, and the report of a folder that cannot be
+// synced.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "diag/dpr.h"
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
@@ -36,7 +40,7 @@ void TearDown(UpdateInfo* info) {
 }
 
 void WriteErrorFile(int code) {
-    FILE* fp = std::fopen(kErrorFilePath, "w");
+    FILE* fp = CreateRegularStream(kErrorFilePath);
     if (fp == nullptr) {
         return;
     }
@@ -90,6 +94,14 @@ void WaitForUsbUnplug(UpdateInfo* info) {
     do {
         platform::Current().Sleep(1);
     } while (exists(info->device));
+}
+
+void SyncFolderOrWarn(const char* path) {
+    if (!SyncDirectoryOf(path)) {
+        dpr(1, stderr, __FILE__, __func__, __LINE__,
+            "fsync of the folder of %s failed (%s): a power cut may still undo its change", path,
+            std::strerror(errno));
+    }
 }
 
 void RestartMain() {

@@ -72,10 +72,13 @@ bool EnsureDirectory(const char* dir) {
 }
 
 // Puts the installed file's content at the backup path. The installed file
-// stays in place where a link or a copy can be made; where neither can, it is
-// moved there, and the installed path stays empty until the new file comes.
-bool KeepBackup(const char* destPath, const char* backupPath) {
-    return MakeBackup(destPath, backupPath) || Rename(destPath, backupPath) == kRenameDone;
+// stays in place where a link or a copy can be made (under a temporary name
+// that is none of the section's paths); where neither can, it is moved
+// there, and the installed path stays empty until the new file comes.
+bool KeepBackup(const char* destPath, const char* backupPath, const char* interimPath,
+                const char* srcPath) {
+    return MakeBackup(destPath, backupPath, {interimPath, srcPath}) ||
+           Rename(destPath, backupPath) == kRenameDone;
 }
 
 int Fail(UpdateInfo* info, int code) {
@@ -192,22 +195,26 @@ int TransferFile(const char* section, UpdateInfo* info) {
         return Fail(info, kErrTransferSha256);
     }
 
-    // The new file is executable before it is ever at the installed path.
-    if (::chmod(interimPath, kInstalledMode) != 0) {
+    // The new file is executable, on the disk too, before it is ever at the
+    // installed path.
+    if (::chmod(interimPath, kInstalledMode) != 0 || !SyncFile(interimPath)) {
         return Fail(info, kErrTransferChmod);
     }
     if (exists(backupPath) && !RemoveFile(backupPath)) {
         return Fail(info, kErrTransferRemoveBackup);
     }
-    if (!(destNoExist && !exists(destPath)) && !KeepBackup(destPath, backupPath)) {
-        return Fail(info, kErrTransferBackupDest);
+    if (!(destNoExist && !exists(destPath))) {
+        if (!KeepBackup(destPath, backupPath, interimPath, srcPath)) {
+            return Fail(info, kErrTransferBackupDest);
+        }
+        // The backup is on the disk before the installed file is replaced.
+        SyncFolderOrWarn(backupPath);
     }
     // One atomic step from the old file to the new one.
     if (ReplaceFile(interimPath, destPath) != kRenameDone) {
         return Fail(info, kErrTransferInstall);
     }
-    SyncDirectoryOf(destPath);
-    SyncDirectoryOf(backupPath);
+    SyncFolderOrWarn(destPath);
     if (::chmod(destPath, kInstalledMode) != 0) {
         return Fail(info, kErrTransferChmod);
     }

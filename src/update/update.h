@@ -60,6 +60,13 @@ inline constexpr char kSplashPlatform[] =
 inline constexpr char kMainApplication[] = "/home/Brimwood/bin/brimwood";
 inline constexpr char kMainApplicationBackup[] = "/home/Brimwood/bin/brimwood.bak";
 inline constexpr char kRebootCommand[] = "/sbin/reboot";
+// The file whose lock lets one updater run at a time. It lies on the
+// instrument's own data partition, which every run needs anyway, since /run
+// and /var/lock may be missing on an instrument.
+inline constexpr char kLockPath[] = "/home/Brimwood/.update.lock";
+// The verified copy that a FlashUpdate with SHA256Hash writes: one fixed name,
+// so that the next run finds and removes what an interrupted one left.
+inline constexpr char kFlashCopyPath[] = "/home/Brimwood/download/.flash.update-tmp";
 // The manifest on the mounted stick, its raw signature, and the public key
 // that checks the signature.
 inline constexpr char kManifestPath[] = "/mnt/firmware/AuxInfo.txt";
@@ -103,6 +110,52 @@ int RebootSequence();
 
 // The updater's whole run: the program's main(). Returns the exit status.
 int UpdateMain(int argc, char** argv);
+
+// The start of a run.
+
+// The lock that lets one updater run at a time: an exclusive flock on
+// kLockPath, which the kernel releases when the process ends, however it
+// ends, so a killed run never blocks the next one. The descriptor is closed
+// on exec: no command the run starts holds the lock.
+class RunLock {
+  public:
+    RunLock() = default;
+    ~RunLock();
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    // Takes the lock without waiting: false when another process holds it.
+    // When the lock file cannot be opened or locked otherwise, the run goes
+    // on without it (true), as updaters always did, and says so on standard
+    // error.
+    bool Take();
+
+  private:
+    int fd_ = -1;
+};
+
+// Polls the stick's device path while a USB storage device is bound and the
+// path is not there yet (the kernel and the hot-plug rules make the path some
+// time after the binding): every kDevicePollMs, kDeviceWaitMs at most. True
+// once the path exists; false at once without a binding, and when the path
+// has not come in time or the binding went.
+constexpr unsigned kDevicePollMs = 250;
+constexpr unsigned kDeviceWaitMs = 8000;
+bool WaitForDevice(const char* device);
+
+// Detaches, one after the other, the file systems in view on the mount point
+// whose device is gone (what failed runs left mounted on a pulled stick),
+// so that mounts never pile up there. A mount of a device that is there (the
+// stick asked for, or another) is left as it is.
+void ReleaseStaleMounts();
+
+// Removes the verified flash copy that an interrupted run left behind.
+void RemoveStaleFlashCopy();
+
+// fsyncs the folder that holds `path`, after an entry in it was made or
+// renamed. A failure leaves the run going and is written to the diagnostics
+// (standard error): the entry may not survive a power cut.
+void SyncFolderOrWarn(const char* path);
 
 // Digest check of installed files.
 
@@ -162,9 +215,9 @@ int BackupFiles(const char* section, UpdateInfo* info);
 int MSP430Update(const char* section, UpdateInfo* info);
 
 // Runs "WriteCommand DataPath1 Device"; its status is ignored. With
-// SHA256Hash, DataPath1 is copied into the download directory and verified
-// first, the command is given the copy and must exit 0, and the copy is
-// removed afterwards.
+// SHA256Hash, DataPath1 is copied to kFlashCopyPath and verified first, the
+// command is given the copy and must exit 0, and the copy is removed
+// afterwards.
 int FlashUpdate(const char* section, UpdateInfo* info);
 
 // Removes the files named by file1, file2, ... up to the first missing number.

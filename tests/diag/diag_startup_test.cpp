@@ -2,15 +2,12 @@
 // end through the simulated instrument: -mm and its line on standard error,
 // -m and the filter file "./.dpr" (the instrument's root is the updater's
 // working directory), and -h stopping before either.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/sim_fixture.h"
@@ -29,35 +26,23 @@ std::size_t Occurrences(const std::string& text, const std::string& what) {
     return count;
 }
 
-// A run with "./.dpr" made a FIFO: whether the updater opened it for reading
-// is seen from the writing end, which only opens while a reader is there.
-// Once opened, one line is written and the FIFO closed, so the reader gets a
-// whole small file.
-struct FifoRun {
+// A run with a filter file "./.dpr" watched: whether the updater opened it.
+struct WatchedRun {
     SimRun run;
     bool opened = false;
 };
 
-FifoRun RunWithFifoFilter(const SimInstrument& sim, const std::vector<std::string>& args) {
-    const std::string fifo = sim.Host("/.dpr");
-    EXPECT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    FifoRun result;
-    std::atomic<bool> done{false};
-    std::thread runner([&] {
-        result.run = sim.Run(args);
-        done = true;
-    });
-    while (!done && !result.opened) {
-        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) {
-            result.opened = true;
-            EXPECT_EQ(::write(fd, "main\n", 5), 5);
-            ::close(fd);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    runner.join();
+WatchedRun RunWatchingFilter(const SimInstrument& sim, const std::vector<std::string>& args) {
+    const std::string filter = sim.Host("/.dpr");
+    sim.Write("/.dpr", "main\n");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    EXPECT_GE(watch, 0);
+    EXPECT_GE(::inotify_add_watch(watch, filter.c_str(), IN_OPEN), 0);
+    WatchedRun result;
+    result.run = sim.Run(args);
+    alignas(inotify_event) char events[4096];
+    result.opened = ::read(watch, events, sizeof events) > 0;
+    ::close(watch);
     return result;
 }
 
@@ -98,21 +83,27 @@ TEST(DiagnosticStartUp, FilterFileIsReadWithM) {
     const SimRun baseline = plain.Run();
 
     const SimInstrument sim;
-    const FifoRun with_m = RunWithFifoFilter(sim, {"-m"});
+    const WatchedRun with_m = RunWatchingFilter(sim, {"-m"});
     EXPECT_TRUE(with_m.opened);
     EXPECT_EQ(with_m.run.status, baseline.status);
     EXPECT_EQ(sim.Messages(), plain.Messages());
 
     const SimInstrument sim_mm;
-    const FifoRun with_mm = RunWithFifoFilter(sim_mm, {"-mm"});
+    const WatchedRun with_mm = RunWatchingFilter(sim_mm, {"-mm"});
     EXPECT_FALSE(with_mm.opened) << "-mm alone loads no filter";
+
+    // A FIFO in its place is passed over, never waited on.
+    const SimInstrument sim_fifo;
+    ASSERT_EQ(::mkfifo(sim_fifo.Host("/.dpr").c_str(), 0644), 0);
+    EXPECT_EQ(sim_fifo.Run({"-m"}).status, baseline.status);
+    EXPECT_EQ(sim_fifo.Messages(), plain.Messages());
 }
 
 TEST(DiagnosticStartUp, HelpStopsBeforeTheOptionsTakeEffect) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-h", "-m"}, {"-m", "-h", "-mm"}}) {
         const SimInstrument sim;
-        const FifoRun help = RunWithFifoFilter(sim, args);
+        const WatchedRun help = RunWatchingFilter(sim, args);
         EXPECT_FALSE(help.opened) << "\"./.dpr\" must not be read";
         EXPECT_EQ(Occurrences(help.run.err, kMesgLine), 0u);
         EXPECT_NE(help.run.out.find("Usage: ./update"), std::string::npos) << help.run.out;

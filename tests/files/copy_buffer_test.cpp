@@ -32,6 +32,9 @@ class QuietPlatform final : public platform::Platform {
     void Sync() override {}
     int System(const char*) override { return -1; }
     unsigned Sleep(unsigned) override { return 0; }
+    void Pause(unsigned) override {}
+    std::vector<platform::MountedFs> MountsOn(const char*) override { return {}; }
+    int Detach(const char*) override { return -1; }
 };
 
 class CopyBufferTest : public ::testing::Test {

@@ -15,6 +15,9 @@ class CountingPlatform final : public platform::Platform {
     void Sync() override { ++syncs; }
     int System(const char*) override { return -1; }
     unsigned Sleep(unsigned) override { return 0; }
+    void Pause(unsigned) override {}
+    std::vector<platform::MountedFs> MountsOn(const char*) override { return {}; }
+    int Detach(const char*) override { return -1; }
 
     int syncs = 0;
 };

@@ -133,6 +133,44 @@ void SimInstrument::SetStickReadOnly() const {
     Write("/.sim/stick-readonly", "");
 }
 
+void SimInstrument::SetDeviceAfter(int pauses) const {
+    Write("/.sim/device-after", std::to_string(pauses) + "\n");
+}
+
+void SimInstrument::SetStaleMounts(const std::vector<std::string>& sources) const {
+    std::string table;
+    for (const std::string& source : sources) {
+        table += source + "\t/mnt\n";
+    }
+    Write("/.sim/mounts", table);
+}
+
+bool SimInstrument::StaleMountsLeft() const {
+    return Exists("/.sim/mounts");
+}
+
+pid_t SimInstrument::Start(const std::vector<std::string>& args) const {
+    std::vector<std::string> command{UPD_SIM_BINARY, root_};
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (const std::string& arg : command) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd <= 2; ++fd) {
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
+                                         0);
+    }
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
 SimRun SimInstrument::Run(const std::vector<std::string>& args) const {
     std::vector<std::string> command{UPD_SIM_BINARY, root_};
     command.insert(command.end(), args.begin(), args.end());

@@ -65,10 +65,17 @@ class SimInstrument {
     void SetMountErrno(int error) const;
     void SetUmountErrno(int error) const;
     void SetUnplugAfter(int sleeps) const;
-    void SetStickReadOnly() const;  // write-protected: a read-write mount fails
+    void SetStickReadOnly() const;          // write-protected: a read-write mount fails
+    void SetDeviceAfter(int pauses) const;  // the device path appears at that pause
+    // What earlier runs left mounted on /mnt, the lowest first.
+    void SetStaleMounts(const std::vector<std::string>& sources) const;
+    bool StaleMountsLeft() const;
 
     // Runs update-sim ROOT ARGS... and waits for it.
     SimRun Run(const std::vector<std::string>& args = {}) const;
+    // Starts update-sim ROOT ARGS... without waiting for it, its output
+    // dropped; the caller waits for the process (-1 when it cannot start).
+    pid_t Start(const std::vector<std::string>& args = {}) const;
     // The same as an ordinary user (uid and gid 65534): the whole tree is
     // handed to that user first. Without root rights, the same as Run().
     SimRun RunUnprivileged(const std::vector<std::string>& args = {}) const;

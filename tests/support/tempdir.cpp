@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -61,6 +62,12 @@ void MakeSocket(const std::string& path) {
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ::close(fd);
+}
+
+void MakeFifo(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0) << path;
 }
 
 }  // namespace upd::testing

@@ -28,4 +28,8 @@ void WriteAll(const std::string& path, const std::string& content);
 // even by root.
 void MakeSocket(const std::string& path);
 
+// Makes a FIFO at `path` (replacing what is there): opening it for reading
+// waits for a writer that never comes, unless the opener does not wait.
+void MakeFifo(const std::string& path);
+
 }  // namespace upd::testing

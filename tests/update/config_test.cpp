@@ -245,6 +245,42 @@ TEST_F(ConfigTest, TemporaryNameAlwaysFound) {
     }
 }
 
+// The merge's and the backup's temporary names are removed before use, so a
+// section path that has one of those names must make the file go under
+// another name: the merge still happens and the backup holds the old file.
+TEST_F(ConfigTest, TemporaryNamesAreNoneOfTheSectionsPaths) {
+    struct Case {
+        const char* what;
+        std::string srcDir, srcFile, backupDir, backupFile;
+    };
+    const Case cases[] = {
+        {"backup named as the merged file's", "pkg", "app.conf", "etc", ".app.conf.update-tmp"},
+        {"package named as the merged file's", "etc", ".app.conf.update-tmp", "backup",
+         "app.conf.bak"},
+        {"package named as the backup's", "backup", ".app.conf.bak.backup-tmp", "backup",
+         "app.conf.bak"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        const std::string src = Path(c.srcDir + "/" + c.srcFile);
+        const std::string backup = Path(c.backupDir + "/" + c.backupFile);
+        WriteAll(src, "V2\nA 1\nB 1\n");
+        WriteAll(Path("etc/app.conf"), "V1\nA 2\n");
+        Load(ManifestText().Section("Cfg", {{"Operation", "ConfigUpdate"},
+                                            {"SrcDir", Path(c.srcDir)},
+                                            {"SrcFile", c.srcFile},
+                                            {"DestDir", Path("etc")},
+                                            {"DestFile", "app.conf"},
+                                            {"BackupDir", Path(c.backupDir)},
+                                            {"BackupFile", c.backupFile}}));
+        ASSERT_EQ(Run(), 1) << info.errorCode;
+        EXPECT_EQ(Installed(), "V2\nA 2\nB 1\n");
+        EXPECT_EQ(ReadAll(backup), "V1\nA 2\n");
+        EXPECT_EQ(ReadAll(src), "V2\nA 1\nB 1\n");
+    }
+}
+
 TEST_F(ConfigTest, MissingKeysInOrder) {
     struct Case {
         std::vector<std::string> missing;

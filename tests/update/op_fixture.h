@@ -70,6 +70,9 @@ class ScriptedPlatform : public platform::Platform {
     int Umount(const char*) override { return 0; }
     void Sync() override {}
     unsigned Sleep(unsigned) override { return 0; }
+    void Pause(unsigned) override {}
+    std::vector<platform::MountedFs> MountsOn(const char*) override { return {}; }
+    int Detach(const char*) override { return -1; }
     int System(const char* command) override {
         commands.emplace_back(command);
         if (statuses_.empty()) {

@@ -48,6 +48,14 @@ class RecordingPlatform final : public platform::Platform {
         }
         return 0;
     }
+    void Pause(unsigned milliseconds) override {
+        calls.push_back("pause " + std::to_string(milliseconds));
+    }
+    std::vector<platform::MountedFs> MountsOn(const char*) override { return {}; }
+    int Detach(const char* target) override {
+        calls.push_back(std::string("detach ") + target);
+        return 0;
+    }
 
     Lines calls;
     int umount_errno = 0;
@@ -234,6 +242,21 @@ TEST(Teardown, RestartMainRestoresAMissingProgramFromItsBackup) {
         if (c.backup && !c.app) {
             EXPECT_NE(sim.Read(SimInstrument::kMainApp).find("# backup"), std::string::npos);
         }
+    }
+}
+
+// A folder fsync that fails after a rename cannot undo the rename: it is
+// reported in the diagnostics and the run goes on.
+TEST(SyncFolderReport, FailureIsReportedOnStandardError) {
+    testing::TempDir dir;
+    for (const auto& [path, reported] :
+         {std::pair{dir / "file", false}, std::pair{dir / "missing/file", true}}) {
+        ::testing::internal::CaptureStderr();
+        SyncFolderOrWarn(path.c_str());
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("fsync of the folder of " + path + " failed") != std::string::npos,
+                  reported)
+            << err;
     }
 }
 

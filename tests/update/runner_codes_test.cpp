@@ -171,6 +171,27 @@ TEST(RunnerCodesTest, ManifestFailuresTearTheRunDown) {
          },
          {"-s"},
          true},
+        {"manifest is a FIFO",
+         610,
+         [](const SimInstrument& sim) { MakeFifo(sim.Stick("firmware/AuxInfo.txt")); },
+         {},
+         true},
+        {"signature file is a FIFO",
+         668,
+         [&](const SimInstrument& sim) {
+             signedManifest(sim);
+             MakeFifo(sim.Stick(sig));
+         },
+         {"-s"},
+         true},
+        {"public key is a FIFO",
+         668,
+         [&](const SimInstrument& sim) {
+             signedManifest(sim);
+             MakeFifo(sim.Host(kPublicKey));
+         },
+         {"-s"},
+         true},
         {"key file without a key",
          668,
          [&](const SimInstrument& sim) {
@@ -256,6 +277,8 @@ TEST(RunnerCodesTest, TransferFailuresEndTheRunWithoutTeardown) {
         {"source missing", 651, with([](const SimInstrument& sim, Keys&) {
              sim.Remove("/dev/disk/by-label/BRIMWOOD/firmware/app.bin");
          })},
+        {"source is a FIFO", 658,
+         with([](const SimInstrument& sim, Keys&) { MakeFifo(sim.Stick("firmware/app.bin")); })},
         {"interim parent missing", 648,
          with([](const SimInstrument&, Keys& k) { Set(k, "InterimDir", "/home/none/tmp"); })},
         {"interim path is a directory", 658, with([](const SimInstrument& sim, Keys&) {
@@ -332,6 +355,16 @@ TEST(RunnerCodesTest, OtherOperationFailuresEndTheRunWithoutTeardown) {
              sim.Remove("/dev/disk/by-label/BRIMWOOD/firmware/app.conf");
              MakeSocket(sim.Stick("firmware/app.conf"));
          })},
+        {"config: installed is a FIFO", 626, config([](const SimInstrument& sim, Keys&) {
+             MakeFifo(sim.Host("/home/Brimwood/cfg/app.conf"));
+         })},
+        {"config: package is a FIFO", 627,
+         config([](const SimInstrument& sim, Keys&) { MakeFifo(sim.Stick("firmware/app.conf")); })},
+        {"config: package is a FIFO, with SHA256Hash", 627,
+         config([](const SimInstrument& sim, Keys& k) {
+             Set(k, "SHA256Hash", Sha256Hex("V2\nGain 1\n"));
+             MakeFifo(sim.Stick("firmware/app.conf"));
+         })},
         {"config: old backup is a directory", 628, config([](const SimInstrument& sim, Keys&) {
              sim.MakeDir("/home/Brimwood/backup/app.conf.bak/x");
          })},
@@ -357,6 +390,13 @@ TEST(RunnerCodesTest, OtherOperationFailuresEndTheRunWithoutTeardown) {
         {"flash: no EraseCommand", 635, flashErase("EraseCommand")},
         {"flash: no Offset", 637, flashErase("Offset")},
         {"flash: no WriteCommand", 639, flashErase("WriteCommand")},
+        {"flash: data is a FIFO, with SHA256Hash", 658,
+         [](const SimInstrument& sim) {
+             MakeFifo(sim.Stick("firmware/boot.img"));
+             Keys keys = Flash();
+             Set(keys, "SHA256Hash", Sha256Hex("boot"));
+             Single(sim, keys);
+         }},
         {"flash: Offset of 32 characters", 636,
          single(Flash, [](Keys& k) { Set(k, "Offset", std::string(32, '0')); })},
         {"flash: Device of 64 characters beats absent keys", 636,

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "sim_package.h"
+#include "update/update.h"
 
 namespace upd::testing {
 namespace {
@@ -100,7 +101,7 @@ TEST(SignedStickTest, SignedStickInstallsTheVerifiedBytesWhateverItAnswersLater)
     ::close(watch);
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(ReadAll(sim.Stick("firmware/boot.img")), "other");
-    EXPECT_EQ(sim.Read("/.test/flash").rfind("/home/Brimwood/download/", 0), 0u);
+    EXPECT_EQ(sim.Read("/.test/flash").rfind(kFlashCopyPath, 0), 0u);
     EXPECT_EQ(Flashed(sim), kImage);
     EXPECT_TRUE(DownloadEmpty(sim));
 }

@@ -342,6 +342,54 @@ TEST_F(TransferTest, SameContentGate) {
     }
 }
 
+TEST_F(TransferTest, InstalledSpecialFileIsNotTheSameAndIsReplaced) {
+    MakeFifo(Path("dest/app.bin"));
+    keys["NoUpdateSame"] = "true";
+    ASSERT_EQ(Run(), 1);
+    EXPECT_EQ(ReadAll(Path("dest/app.bin")), kNew);
+    EXPECT_TRUE(fs::is_fifo(Path("backup/app.bak")));
+}
+
+// The backup's temporary name (".NAME.backup-tmp" beside the backup) is
+// removed before use, so a section path that has that name must make the
+// backup go under another.
+TEST_F(TransferTest, BackupsTemporaryNameIsNoneOfTheSectionsPaths) {
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> keys;
+        std::string installed;  // relative to the tree
+        std::string source;
+    };
+    const Case cases[] = {
+        {"installed file, its folder spelt otherwise",
+         {{"DestFile", ".app.bak.backup-tmp"}, {"BackupDir", Path("dest") + "/."}},
+         "dest/.app.bak.backup-tmp",
+         "pkg/app.bin"},
+        {"interim copy",
+         {{"InterimDir", Path("backup")}, {"InterimFile", ".app.bak.backup-tmp"}},
+         "dest/app.bin",
+         "pkg/app.bin"},
+        {"package file",
+         {{"SrcDir", Path("backup")}, {"SrcFile", ".app.bak.backup-tmp"}},
+         "dest/app.bin",
+         "backup/.app.bak.backup-tmp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        for (const auto& [key, value] : c.keys) {
+            keys[key] = value;
+        }
+        WriteAll(Path(c.installed), kOld);
+        WriteAll(Path(c.source), kNew);
+        const std::string backup = keys["BackupDir"] + "/app.bak";
+        ASSERT_EQ(Run(), 1) << info.errorCode;
+        EXPECT_EQ(ReadAll(Path(c.installed)), kNew);
+        EXPECT_EQ(ReadAll(backup), kOld);
+        EXPECT_EQ(ReadAll(Path(c.source)), kNew);
+    }
+}
+
 TEST_F(TransferTest, MissingInstalledFile) {
     struct Case {
         const char* destNoExist;  // null: key absent
