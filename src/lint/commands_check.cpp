@@ -4,6 +4,7 @@
 // is, and so are the stick files a command names.
 #include "digest/ssl.h"
 #include "lint/checker.h"
+#include "lint/steps.h"
 #include "stick/shell_words.h"
 #include "update/codes.h"
 #include "update/limits.h"
@@ -16,9 +17,6 @@ namespace {
 using State = Paths::State;
 
 constexpr char kMountPoint[] = "/mnt";
-// The shape of the verified copy's name that a hash-checked FlashUpdate
-// gives its write command.
-constexpr char kFlashCopy[] = "/home/Brimwood/download/flash-XXXXXX";
 
 // Whether the tree shows the top folder of `path` with something in it: a
 // tree that lacks it (say, one laid out for update-sim, whose /usr, /bin and
@@ -136,6 +134,49 @@ void CheckNamedFiles(Checker& c, const std::string& s, const char* key, const Va
     }
 }
 
+// The verified copy of a FlashUpdate's data file: made afresh at its own
+// name in the download folder (the folder made when missing), the data copied
+// into it and its digest checked.
+bool CheckFlashCopy(Checker& c, const std::string& s, const Value& data, const Value& sha256) {
+    Paths& paths = c.paths();
+    const auto fail = [&](int code, int line, const std::string& why) {
+        c.Error(s, line, code, why);
+        return false;
+    };
+    if (!paths.Exists(kDownloadDir) && !paths.MakeDirectory(kDownloadDir)) {
+        return fail(kErrCopyToInstrument, data.line,
+                    std::string(kDownloadDir) +
+                        " cannot be made: the data file cannot be copied "
+                        "onto the instrument");
+    }
+    paths.Unlink(kFlashCopyPath);
+    if (paths.Create(kFlashCopyPath, FileData{"", std::make_shared<const std::string>(), 0,
+                                              false}) != Paths::CreateResult::kDone) {
+        return fail(kErrCopyToInstrument, data.line,
+                    "no copy of the data file can be made at " + Quote(kFlashCopyPath));
+    }
+    const std::string why = !paths.Exists(data.text)
+                                ? "it does not exist"
+                                : WhyCopyFails(paths, data.text, kFlashCopyPath);
+    if (!why.empty() || !CopyStep(paths, data.text, kFlashCopyPath)) {
+        return fail(kErrCopyToInstrument, data.line,
+                    "DataPath1 " + Quote(data.text) + " cannot be copied onto the instrument: " +
+                        (why.empty() ? "the copy cannot be written" : why));
+    }
+    const std::optional<FileData> copy = paths.Regular(kFlashCopyPath);
+    if (!copy) {
+        return true;  // the checker cannot see the file
+    }
+    const std::string digest = copy->Sha256();
+    if (sha256.text != digest) {
+        return fail(
+            kErrSha256Differs, sha256.line,
+            "SHA256Hash does not match " + Quote(data.text) + " (its digest is " + digest + ")");
+    }
+    c.Writes(copy->size);
+    return true;
+}
+
 }  // namespace
 
 bool CheckMSP430Update(Checker& c, const std::string& s) {
@@ -236,37 +277,15 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
         return true;
     }
     // With the digest the data file is copied onto the instrument and checked
-    // before anything is written; the command is given the copy.
-    if ((!paths.Exists(kDownloadDir) && !paths.MakeDirectory(kDownloadDir)) ||
-        (paths.StateOf(kDownloadDir) != State::kDirectory &&
-         paths.StateOf(kDownloadDir) != State::kUnknown)) {
-        c.Error(s, data.line, kErrCopyToInstrument,
-                std::string(kDownloadDir) +
-                    " is no directory and cannot be made one: the data "
-                    "file cannot be copied onto the instrument");
-        return false;
-    }
-    const Paths::Entry source = paths.Look(data.text);
-    if (source.state != State::kFile && source.state != State::kUnknown) {
-        c.Error(
-            s, data.line, kErrCopyToInstrument,
-            "DataPath1 " + Quote(data.text) + " cannot be copied: " +
-                (source.state == State::kMissing ? "it does not exist" : "it is no regular file"));
-        return false;
-    }
-    if (source.file) {
-        const std::string digest = source.file->Sha256();
-        if (sha256.text != digest) {
-            c.Error(s, sha256.line, kErrSha256Differs,
-                    "SHA256Hash does not match " + Quote(data.text) + " (its digest is " + digest +
-                        ")");
-            return false;
-        }
-        c.Writes(source.file->size);
-    }
-    return CheckDecidingCommand(c, s, "WriteCommand", write,
-                                write.text + " " + kFlashCopy + " " + device.text,
-                                kErrFlashWriteFailed);
+    // before anything is written; the command is given the copy, which goes
+    // once the section is done.
+    const bool checked = CheckFlashCopy(c, s, data, sha256);
+    const bool written =
+        checked && CheckDecidingCommand(c, s, "WriteCommand", write,
+                                        write.text + " " + kFlashCopyPath + " " + device.text,
+                                        kErrFlashWriteFailed);
+    paths.Unlink(kFlashCopyPath);
+    return written;
 }
 
 }  // namespace upd::lint

@@ -403,6 +403,13 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
 
 Report Check(const Options& options) {
     Checker c(options);
+    // Before anything else the updater takes its lock (the file made when
+    // missing) and removes a verified flash copy that an interrupted run left.
+    Paths& paths = c.paths();
+    if (paths.StateOf(kLockPath) == Paths::State::kMissing) {
+        paths.Create(kLockPath, FileData{"", std::make_shared<const std::string>(), 0, false});
+    }
+    paths.Unlink(kFlashCopyPath);
     // Only a regular file is ever opened: anything else is refused.
     const Paths::Entry found = c.paths().Look(kManifestPath);
     Bytes manifest;

@@ -333,6 +333,33 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
              Transfer([](Keys& k) { Set(k, "SrcDir", "/home/Brimwood/download"); })(sim);
              Fifo(sim, "/home/Brimwood/download/app.bin");
          }},
+        {"a FIFO where the installed configuration should be",
+         Config([](const SimInstrument& sim) { Fifo(sim, "/home/Brimwood/cfg/app.conf"); })},
+        {"a FIFO where the verified package configuration should be",
+         [seq](const SimInstrument& sim) {
+             Config([](const SimInstrument&) {})(sim);
+             Fifo(sim, "/home/Brimwood/download/app.conf");
+             sim.WriteManifest(seq +
+                               "Operation = ConfigUpdate\nSrcDir = /home/Brimwood/download\n"
+                               "SrcFile = app.conf\nDestDir = /home/Brimwood/cfg\nDestFile = "
+                               "app.conf\nBackupDir = /home/Brimwood/backup\nBackupFile = x\n"
+                               "SHA256Hash = " +
+                               Sha256Hex("x") + "\n");
+         }},
+        {"a FIFO where the installed file compared under NoUpdateSame should be",
+         [](const SimInstrument& sim) {
+             Transfer([](Keys& k) { Set(k, "NoUpdateSame", "true"); })(sim);
+             Fifo(sim, "/home/Brimwood/bin/app.bin");
+         },
+         {},
+         {},
+         [](const SimInstrument& sim) { return sim.Read("/home/Brimwood/bin/app.bin") == kApp; }},
+        {"a folder where the verified flash copy is made",
+         [seq](const SimInstrument& sim) {
+             sim.WriteStick("firmware/boot.img", "boot\n");
+             sim.MakeDir("/home/Brimwood/download/.flash.update-tmp");
+             sim.WriteManifest(seq + VerifiedFlash("true"));
+         }},
         {"a FIFO where the verified flash data should be",
          [seq](const SimInstrument& sim) {
              Fifo(sim, "/home/Brimwood/download/boot.img");
@@ -352,7 +379,7 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
              sim.Write("/home/Brimwood/bin/.tool.backup-tmp", "tool v1\n");
          },
          {},
-         {"updater", 0},
+         {},
          [](const SimInstrument& sim) {
              return sim.Read("/home/Brimwood/bin/.tool.backup-tmp") == kApp &&
                     sim.Read("/home/Brimwood/bin/tool") == "tool v1\n";
@@ -367,7 +394,7 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
                  "BackupFile = .app.conf.update-tmp\n");
          },
          {},
-         {"updater", 0},
+         {},
          [](const SimInstrument& sim) {
              return sim.Read("/home/Brimwood/cfg/app.conf") == "V2\nGain 5\n" &&
                     sim.Read("/home/Brimwood/cfg/.app.conf.update-tmp") == "V1\nGain 5\n";
@@ -384,7 +411,7 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
              sim.MakeDir("/home/Brimwood/old/dir");
              sim.WriteManifest(seq + "Operation = RemoveFiles\nfile1 = /home/Brimwood/old/dir\n");
          }},
-    };
+};
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.what);
         SimInstrument sim;
