@@ -1,13 +1,17 @@
 # Installation and Debian packages. Two install components: `instrument` holds
-# `update`, the program that runs on the instrument; `workstation` holds the
-# programs that run on a maker's PC (the simulated instrument and the package
-# tools). `cmake --install` installs both; `cpack` packs the instrument's
-# component in a cross build for the instrument and the workstation's
-# component in a native build. Included at the end of the top-level
-# CMakeLists.txt, once every program is defined.
+# `update`, the program that runs on the instrument, and what starts it there
+# (cmake/starter.cmake); `workstation` holds the programs that run on a maker's
+# PC (the simulated instrument and the package tools). `cmake --install`
+# installs the workstation's component only: the instrument's is installed
+# when asked for by name (`--component instrument`). `cpack` packs the
+# instrument's component in a cross build for the instrument and the
+# workstation's component in a native build. Included at the end of the
+# top-level CMakeLists.txt, once every program is defined.
 include(GNUInstallDirs)
 
-install(TARGETS update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT instrument)
+install(TARGETS update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT instrument
+        EXCLUDE_FROM_ALL)
+include(${CMAKE_CURRENT_LIST_DIR}/starter.cmake)
 
 # The package tools are optional: whichever of them this tree defines.
 set(UPD_WORKSTATION_PROGRAMS)
@@ -43,7 +47,15 @@ set(CPACK_DEBIAN_INSTRUMENT_PACKAGE_NAME instrument-updater)
 set(CPACK_DEBIAN_INSTRUMENT_DESCRIPTION
     "Firmware updater of the instrument
 The program update, run on the instrument, installs a firmware update from a
-USB stick as its manifest firmware/AuxInfo.txt describes. Statically linked.")
+USB stick as its manifest firmware/AuxInfo.txt describes. Statically linked.
+It starts by itself when a stick labelled ${UPD_STICK_LABEL} is plugged in or is
+in at boot: through the udev rule and systemd unit installed here, or through
+busybox mdev once the rule in
+${CMAKE_INSTALL_FULL_DATADIR}/instrument-updater/mdev.conf is added to
+/etc/mdev.conf. Its options are set in ${UPD_SETTINGS_FILE}.")
+# The settings file is the maker's: an upgrade keeps their changes.
+file(WRITE ${PROJECT_BINARY_DIR}/starter/conffiles "${UPD_SETTINGS_FILE}\n")
+set(CPACK_DEBIAN_INSTRUMENT_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/starter/conffiles)
 set(CPACK_DEBIAN_WORKSTATION_PACKAGE_NAME instrument-updater-tools)
 set(CPACK_DEBIAN_WORKSTATION_DESCRIPTION
     "Workstation tools for the instrument's firmware updates

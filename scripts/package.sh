@@ -4,7 +4,10 @@
 #                             package tools) for this machine, from a native
 #                             Release build;
 #   instrument-updater        the instrument's `update` for armhf, static and
-#                             stripped, from the release preset (build-release).
+#                             stripped, from the release preset (build-release),
+#                             with what starts it on the instrument (starter/).
+# It also checks that a plain `cmake --install` of the native build installs
+# the workstation programs only.
 # On a fresh Debian 12 machine it first installs what is missing (as root).
 # Usage: scripts/package.sh
 # Environment: UPD_PACKAGE_BUILD (the native build folder, default build-package).
@@ -48,13 +51,17 @@ fail() {
     failed=1
 }
 
-# check DEB PACKAGE ARCHITECTURE FILE_PATTERN PROGRAM...: the control fields,
-# exactly the programs in /usr/bin, and what `file` says of each of them.
+# check DEB PACKAGE ARCHITECTURE FILE_PATTERN PATH...: the control fields,
+# exactly the files PATH... (the programs among them in /usr/bin), and what
+# `file` says of each program. Leaves the package unpacked in $unpacked.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
 check() {
     local deb=$1 package=$2 arch=$3 pattern=$4
     shift 4
     echo
     echo "== $deb"
+    rm -rf "${unpacked:?}"/*
     if [ ! -f "$deb" ]; then
         fail "$deb was not built"
         return
@@ -70,30 +77,54 @@ check() {
     done
     dpkg-deb --field "$deb" Maintainer | grep -q '<.*@.*>' || fail "$deb: no maintainer's address"
     local expected actual
-    expected=$(printf './usr/bin/%s\n' "$@" | sort)
+    expected=$(printf './%s\n' "$@" | sort)
     actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
     [ "$actual" = "$expected" ] || fail "$deb holds $(echo $actual), not $(echo $expected)"
-    local tmp program
-    tmp=$(mktemp -d)
-    dpkg-deb --extract "$deb" "$tmp"
-    for program in "$@"; do
-        file -b "$tmp/usr/bin/$program" | grep -Eq "$pattern" ||
-            fail "$deb: $program is '$(file -b "$tmp/usr/bin/$program")'"
+    local path
+    dpkg-deb --extract "$deb" "$unpacked"
+    for path in "$@"; do
+        [[ $path == usr/bin/* ]] || continue
+        file -b "$unpacked/$path" | grep -Eq "$pattern" ||
+            fail "$deb: $path is '$(file -b "$unpacked/$path")'"
     done
-    rm -rf "$tmp"
 }
 
 # The workstation programs are those that the tree defines, update itself aside.
 mapfile -t tools < <(cd "$native" && ls update-sim update-pack update-lint 2>/dev/null)
 check "$out/instrument-updater-tools_${version}_$(dpkg --print-architecture).deb" \
     instrument-updater-tools "$(dpkg --print-architecture)" 'dynamically linked.*, stripped' \
-    "${tools[@]}"
+    "${tools[@]/#/usr/bin/}"
 dpkg-deb --field "$out"/instrument-updater-tools_*.deb Depends | grep -q 'libssl3' ||
     fail "instrument-updater-tools does not depend on libssl3"
-check "$out/instrument-updater_${version}_armhf.deb" instrument-updater armhf \
-    'ARM, EABI5.*statically linked.*, stripped' update
-[ -z "$(dpkg-deb --field "$out"/instrument-updater_*_armhf.deb Depends)" ] ||
-    fail "instrument-updater depends on shared libraries"
+
+starter=usr/libexec/instrument-updater
+glue=(etc/default/update "$starter/start-update" "$starter/mdev-hotplug"
+    usr/share/instrument-updater/mdev.conf usr/lib/udev/rules.d/90-instrument-update.rules
+    usr/lib/systemd/system/instrument-update.service)
+deb=$(echo "$out"/instrument-updater_"${version}"_armhf.deb)
+check "$deb" instrument-updater armhf 'ARM, EABI5.*statically linked.*, stripped' \
+    usr/bin/update "${glue[@]}"
+[ -z "$(dpkg-deb --field "$deb" Depends)" ] || fail "instrument-updater depends on shared libraries"
+# The start glue: the maker's settings kept on upgrades, scripts that a POSIX
+# shell reads, and every installed path the files name present in the package.
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)" = /etc/default/update ] ||
+    fail "$deb: /etc/default/update is not its only conffile"
+for script in "$starter/start-update" "$starter/mdev-hotplug"; do
+    [ -x "$unpacked/$script" ] || fail "$deb: $script is not executable"
+    sh -n "$unpacked/$script" || fail "$deb: $script is not a valid shell script"
+done
+for named in $(cd "$unpacked" && grep -ohE '/(usr|etc/default)/[A-Za-z0-9/._-]*[A-Za-z0-9_-]' "${glue[@]}" | sort -u); do
+    [ -e "$unpacked$named" ] || fail "$deb: the start files name $named, which it does not hold"
+done
+unit=$(sed -n 's/.*SYSTEMD_WANTS}+="\([^"]*\)".*/\1/p' "$unpacked/${glue[4]}")
+[ -f "$unpacked/usr/lib/systemd/system/$unit" ] || fail "$deb: the udev rule starts '$unit', not in it"
+
+# A plain install of the native build puts the workstation programs on the
+# PATH, never the instrument's program or its start files.
+cmake --install "$native" --prefix "$unpacked/plain" >/dev/null
+actual=$(cd "$unpacked/plain" && find . ! -type d | sort)
+expected=$(printf './bin/%s\n' "${tools[@]}" | sort)
+[ "$actual" = "$expected" ] || fail "cmake --install installs $(echo $actual), not $(echo $expected)"
 
 echo
 if [ $failed -ne 0 ]; then

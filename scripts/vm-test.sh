@@ -1,13 +1,16 @@
 #!/bin/bash
 # The instrument in a virtual machine: the static armhf `update` on a real
-# armhf kernel under qemu-system-arm, with a real USB hub and vfat stick, the
-# instrument's files on an ext4 disk, the stick pulled through qemu's monitor
-# and the power cut by killing qemu. Runs every scenario of
+# armhf kernel under qemu-system-arm, with a real USB hub and vfat sticks, the
+# instrument's files on an ext4 disk, installed with its start glue (busybox
+# mdev starts the updater when a stick is plugged in), sticks plugged in and
+# pulled out through qemu's monitor and the power cut by killing qemu. Runs
+# every scenario of
 # scripts/vm/scenarios.sh, prints one line per scenario with its time and,
 # last, "N passed, M failed"; exits 1 when any failed.
 # Usage: scripts/vm-test.sh [UPDATE_BINARY]
 #   UPDATE_BINARY   the program under test (or $UPD_VM_UPDATE); by default
-#                   build-release/update (the shipping build), built when missing
+#                   build-release/update (the shipping build). The start glue
+#                   is installed from build-release (built when out of date).
 #   UPD_VM_PACK     the update-pack that builds the sticks; by default
 #                   build/update-pack, built when missing
 #   UPD_VM_CACHE    where the guest is built and kept (/var/cache/upd-vm)
@@ -43,11 +46,12 @@ if [ ! -x "$PACK" ]; then
     [ -d /usr/include/gtest ] || need+=(libgtest-dev)
     [ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
 fi
-if [ ! -f "$UPDATE" ] && [ -z "${1:-}${UPD_VM_UPDATE:-}" ]; then
-    command -v cmake >/dev/null || need+=(cmake)
-    command -v arm-linux-gnueabihf-g++ >/dev/null || need+=(g++-arm-linux-gnueabihf)
-    [ -f /usr/lib/arm-linux-gnueabihf/libcrypto.a ] || need+=(libssl-dev:armhf)
-fi
+# The shipping build installs the start glue; the cross compiler also builds
+# the guest's test tool.
+command -v cmake >/dev/null || need+=(cmake)
+command -v arm-linux-gnueabihf-g++ >/dev/null || need+=(g++-arm-linux-gnueabihf)
+[ -f /usr/lib/arm-linux-gnueabihf/libcrypto.a ] || need+=(libssl-dev:armhf)
+[ -f /usr/lib/arm-linux-gnueabihf/libgtest.a ] || need+=(libgtest-dev:armhf)
 # The guest is built from armhf packages: apt must know that architecture.
 apt_armhf=yes
 apt-cache show busybox-static:armhf >/dev/null 2>&1 || apt_armhf=no
@@ -62,11 +66,15 @@ if [ ${#need[@]} -gt 0 ] || [ $apt_armhf = no ]; then
     [ ${#need[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-if [ ! -f "$UPDATE" ]; then
-    [ -z "${1:-}${UPD_VM_UPDATE:-}" ] || { echo "vm-test.sh: no program $UPDATE" >&2; exit 1; }
-    cmake --preset release >/dev/null
-    cmake --build --preset release --target update -j "$(nproc)" >/dev/null
+# The build's output is shown only when it fails.
+build_log=$(mktemp)
+if ! { cmake --preset release && cmake --build --preset release --target update -j "$(nproc)"; } \
+    >"$build_log" 2>&1; then
+    cat "$build_log" >&2
+    exit 1
 fi
+rm -f "$build_log"
+[ -f "$UPDATE" ] || { echo "vm-test.sh: no program $UPDATE" >&2; exit 1; }
 UPDATE=$(realpath "$UPDATE")
 if [ ! -x "$PACK" ]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -100,9 +108,15 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 mkdir -p "$WORK/run"
 echo "vm-test.sh: guest $(cat "$GUEST/versions"), update $UPDATE"
-# The program as it is now, whatever a build does to it meanwhile.
-cp "$UPDATE" "$WORK/update"
-UPDATE=$WORK/update
+# The instrument's files as the shipping build installs them, with the
+# program under test as it is now, whatever a build does to it meanwhile.
+INSTALLED=$WORK/installed
+DESTDIR=$INSTALLED cmake --install build-release --component instrument >/dev/null
+cp "$UPDATE" "$INSTALLED/usr/bin/update"
+TOOLS=$WORK/tools
+mkdir -p "$TOOLS"
+arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -Werror -Os -static -s \
+    -o "$TOOLS/stop-before-rename" "$VM_DIR/stop_before_rename.cpp"
 prepare
 echo "vm-test.sh: ready after $((SECONDS - started)) s"
 
@@ -119,7 +133,7 @@ run_one() {
         local verdict=passed
         [ -s "$dir/why" ] && verdict=FAILED
         printf '%-32s %-6s %4d s\n' "$1" "$verdict" $((SECONDS - start)) >"$dir/line"
-        [ ! -s "$dir/left" ] || echo "    the cut left: $(paste -sd, "$dir/left" | sed 's/,/, /g')" >>"$dir/line"
+        [ ! -s "$dir/left" ] || echo "    left: $(paste -sd, "$dir/left" | sed 's/,/, /g')" >>"$dir/line"
         [ "$verdict" = passed ] || sed 's/^/    /' "$dir/why" >>"$dir/line"
     ) &
 }
