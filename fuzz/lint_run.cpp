@@ -10,8 +10,9 @@
 //
 // The sandbox is made to differ from the instrument as little as possible:
 // the stick has a file system of its own at /mnt, mounted without exec
-// rights; the run's working directory is /; a command whose program cannot
-// run fails as the shell fails it. Where it still differs, a difference is
+// rights; the run's working directory is /; the updater's lock is taken and a
+// stale flash copy removed before the run, as the program does; a command
+// whose program cannot run fails as the shell fails it. Where it still differs, a difference is
 // excused, and counted: a name on the stick that the instrument's vfat mount
 // would fold or refuse (the sandbox's stick is a tmpfs, whose names are
 // exact), and a path into the host's folders bound into the sandbox (its
@@ -22,6 +23,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <string_view>
@@ -208,6 +210,10 @@ void Compare(const upd::lint::Report& report, const Outcome& outcome, const std:
     }
     const int shown = ShownCode(outcome);
     const bool failed = outcome.status != 0;
+    if (std::getenv("UPD_FUZZ_LINT_TRACE") != nullptr) {
+        std::fprintf(stderr, "predicted %d, shown %d (status %d)\n%s", predicted, shown,
+                     outcome.status, upd::lint::FormatText(report).c_str());
+    }
     bool agree = predicted == shown && predictedFailure == failed;
     for (const upd::lint::Assumption& a : report.assumptions) {
         agree =
@@ -253,6 +259,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(cwd >= 0 && ::chdir("/") == 0);
     const upd::lint::Report report = upd::lint::Check(OptionsFor(c));
     Sandbox().Protect(true);
+    // What the updater does before the run itself: it takes its lock, whose
+    // file it makes, and removes a stale flash copy.
+    upd::RunLock lock;
+    FUZZ_CHECK(lock.Take());
+    upd::RemoveStaleFlashCopy();
     const Outcome outcome = upd::fuzz::Run(c, /*shellModel=*/true);
     Sandbox().Protect(false);
     FUZZ_CHECK(::fchdir(cwd) == 0 && ::close(cwd) == 0);
