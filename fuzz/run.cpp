@@ -54,8 +54,7 @@ bool TemporaryLeft(const Tree& tree) {
     for (const auto& [path, file] : tree.files) {
         const std::string name = path.substr(path.rfind('/') + 1);
         if (name.find(".update-tmp") != std::string::npos ||
-            name.find(".backup-tmp") != std::string::npos ||
-            path == upd::kFlashCopyPath) {
+            name.find(".backup-tmp") != std::string::npos || path == upd::kFlashCopyPath) {
             return true;
         }
     }
@@ -259,7 +258,9 @@ void CheckComplete(const Replay& replay, const Tree& after) {
 // the instrument's empty folders.
 void EnterSandbox() {
     Sandbox().Enter();
+    Sandbox().MountDev();
     upd::fuzz::NoteMounts();
+    upd::fuzz::Mounts().erase("/dev");  // the sandbox's own, holding /dev/null
     ::umask(022);
     for (const char* d : upd::fuzz::kLayoutDirs) {
         FUZZ_CHECK(::mkdir(d, 0755) == 0 || errno == EEXIST);
