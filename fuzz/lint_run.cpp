@@ -71,11 +71,33 @@ Tally& Counts() {
     return tally;
 }
 
+// The mounts of the sandbox that are no part of an instrument: the host's
+// folders, /dev and its null device, libFuzzer's folders.
+std::set<std::string>& HostMounts() {
+    static std::set<std::string> mounts;
+    return mounts;
+}
+
+// Whether `path` is one of them or lies in one.
+bool InHostMount(const std::string& path) {
+    for (const std::string& m : HostMounts()) {
+        if (path == m || (path.size() > m.size() && path.compare(0, m.size(), m) == 0 &&
+                          path[m.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void EnterSandbox() {
     Sandbox().Enter();
     Sandbox().MountStick();
+    Sandbox().MountDev();
     upd::fuzz::NoteMounts();
-    upd::fuzz::Mounts().erase("/mnt");  // the stick is the instrument's own
+    HostMounts() = upd::fuzz::Mounts();
+    HostMounts().erase("/mnt");         // the stick is the instrument's own
+    upd::fuzz::Mounts().erase("/mnt");  // walked and restored as the sandbox's own
+    upd::fuzz::Mounts().erase("/dev");
     ::umask(022);
     for (const char* d : upd::fuzz::kLayoutDirs) {
         FUZZ_CHECK(::mkdir(d, 0755) == 0 || errno == EEXIST);
@@ -112,7 +134,7 @@ std::string Lexical(std::string_view path) {
 // would: not in a host folder, and on the stick only names vfat keeps as they are.
 bool AsOnInstrument(const std::string& raw) {
     const std::string path = Lexical(raw);
-    if (upd::fuzz::InMount(path)) {
+    if (InHostMount(path)) {
         return false;
     }
     if (path.rfind("/mnt/", 0) != 0) {
