@@ -87,13 +87,15 @@ long PeakResident(pid_t pid) {
     return 0;
 }
 
-// Runs update-sim ROOT and waits for it; with `sample`, watches its memory
-// every few milliseconds while it runs.
+// Runs update-sim ROOT, its output and its account of the run discarded, and
+// waits for it; with `sample`, watches its memory every few milliseconds
+// while it runs.
 RunResult RunUpdateSim(const std::string& root, bool sample) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     char* argv[] = {g_updateSim.data(), const_cast<char*>(root.c_str()), nullptr};
     RunResult result;
     const auto start = std::chrono::steady_clock::now();

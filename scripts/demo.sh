@@ -1,10 +1,11 @@
 #!/bin/bash
-# Builds the updater, then shows it at work on a simulated instrument that it
-# lays out in a temporary folder: the usage text, a run without a USB device,
-# a run that mounts the stick and carries on to the end, and a real update:
-# the example package of examples/update-package, built by update-pack,
-# signed with a key it made on the spot and checked by update-lint, installed
-# over firmware 1.0.
+# Builds the updater, then shows it at work on a simulated instrument laid out
+# by `update-sim --init` in a temporary folder: the usage text, a run without
+# a USB device, a run that mounts the stick and carries on to the end, and a
+# real update: the example package of examples/update-package, built by
+# update-pack, signed with a key it made on the spot and checked by
+# update-lint, installed over firmware 1.0. After each run update-sim tells
+# on standard error what happened.
 # Usage: scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,95 +20,56 @@ lint=$(pwd)/$build/update-lint
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+root=$work/root
+stick=$root/dev/disk/by-label/BRIMWOOD
 
-# A fresh instrument in $work/root: the updater's folders, the usb-storage
-# binding of a stick on port 1.4.3, the stick itself (a folder) at its device
-# path, and stand-ins for the splash program, the main application and
-# /sbin/reboot that tell what the instrument would do.
+# A fresh instrument with firmware 1.0 and an empty stick attached.
 lay_out() {
-    rm -rf "$work/root"
-    local root=$work/root
-    mkdir -p "$root"/home/Brimwood/{bin,log,download} "$root/mnt" "$root/tmp" \
-        "$root/sys/bus/usb/drivers/usb-storage/2-1.4.3:1.0" \
-        "$root/dev/disk/by-label/BRIMWOOD/firmware" "$root/sbin"
-    printf '#!/bin/sh\necho "    [display] $2"\necho "$2" >>/tmp/display\n' \
-        >"$root/home/Brimwood/bin/qsplash"
-    # The main application runs in the background: it leaves a note instead.
-    printf '#!/bin/sh\necho started >/tmp/brimwood-started\n' >"$root/home/Brimwood/bin/brimwood"
-    printf '#!/bin/sh\necho "    [reboot]"\n' >"$root/sbin/reboot"
-    chmod 755 "$root/home/Brimwood/bin/qsplash" "$root/home/Brimwood/bin/brimwood" \
-        "$root/sbin/reboot"
+    rm -rf "$root"
+    "$sim" --init "$root" >/dev/null
 }
 
-# Runs the updater on the instrument and shows what it left behind.
+# Runs the updater on the instrument; update-sim tells what happened.
 run() {
     echo
     echo "== $1"
     shift
-    echo "\$ update $*"
-    local status=0
-    "$sim" "$work/root" "$@" || status=$?
-    echo "-- exit status: $status"
-    if [ -f "$work/root/home/Brimwood/log/UpdateErrorLog.txt" ]; then
-        echo "-- error file: $(cat "$work/root/home/Brimwood/log/UpdateErrorLog.txt")"
-    else
-        echo "-- error file: none"
-    fi
-    if grep -qxF 'system /home/Brimwood/bin/brimwood & -> 0' "$work/root/.sim/log"; then
-        echo "-- main application restarted"
-    fi
-    echo "-- platform calls:"
-    sed 's/^/    /' "$work/root/.sim/log"
+    echo "\$ update-sim ROOT $*"
+    "$sim" "$root" "$@" 2>&1 | sed "s|$root|ROOT|g" || true
 }
 
 lay_out
 run "The usage text" -h
 
 lay_out
-rm -r "$work/root/sys/bus/usb/drivers/usb-storage"
+rm -r "$root/sys/bus/usb/drivers/usb-storage"
 run "No USB storage device attached"
 
 lay_out
-printf 'Nothing\nKey=value\n' >"$work/root/dev/disk/by-label/BRIMWOOD/firmware/AuxInfo.txt"
+mkdir -p "$stick/firmware"
+printf 'Nothing\nKey=value\n' >"$stick/firmware/AuxInfo.txt"
 run "A stick whose manifest has nothing to do"
 
 lay_out
-root=$work/root
-stick=$root/dev/disk/by-label/BRIMWOOD
-# Firmware 1.0 as installed: the main application and its settings, which the
-# user has changed, and the stand-in MSP430 programmer, whose fast mode fails.
-printf '#!/bin/sh\necho "brimwood 1.0 started" >/tmp/brimwood-started\n' \
-    >"$root/home/Brimwood/bin/brimwood"
-mkdir -p "$root/home/Brimwood/cfg"
+# Firmware 1.0's settings, which the user has changed, and an MSP430
+# programmer whose fast mode fails.
 printf 'V1.0\nLanguage German\nBrightness 40\nBacklight(timeout) 120\n' \
     >"$root/home/Brimwood/cfg/brimwood.conf"
-cat >"$root/home/Brimwood/bin/msp430-tool" <<'TOOL'
-#!/bin/sh
-case "$*" in
---probe) echo "    [msp430] target found" ;;
-*--fast*) echo "    [msp430] fast programming: verification failed"; exit 1 ;;
-*) echo "    [msp430] programmed: $(head -n 1 "$2")" ;;
-esac
-TOOL
-# The stand-in flash writer tells which file it was given, and what it holds.
-cat >"$root/home/Brimwood/bin/flash-tool" <<'TOOL'
-#!/bin/sh
-echo "    [flash] $3 <- $2: $(head -c 24 "$2")..."
-TOOL
-chmod 755 "$root/home/Brimwood/bin/msp430-tool" "$root/home/Brimwood/bin/flash-tool"
-cp -r "$root/home/Brimwood" "$work/before"
+echo "1 --fast" >"$root/.sim/exit/msp430-tool"
+cp "$root/home/Brimwood/cfg/brimwood.conf" "$work/brimwood.conf.before"
 
 # The package: a key pair whose public half the instrument keeps, then the
 # stick built from the example's source manifest and files, and signed.
 echo
 echo "== Building the package"
-echo "\$ update-pack --keygen key.pem NorvoCal.pub"
-"$pack" --keygen "$work/key.pem" "$root/home/Brimwood/bin/NorvoCal.pub"
-echo "\$ update-pack examples/update-package/AuxInfo.txt.in STICK --key key.pem"
-rm -r "$stick"
-"$pack" examples/update-package/AuxInfo.txt.in "$stick" --key "$work/key.pem"
+echo "\$ update-pack --keygen key.pem ROOT/home/Brimwood/bin/NorvoCal.pub"
+"$pack" --keygen "$work/key.pem" "$root/home/Brimwood/bin/NorvoCal.pub" 2>&1 |
+    sed "s|$root|ROOT|g; s|$work/||g"
+echo "\$ update-pack examples/update-package/AuxInfo.txt.in ROOT/dev/disk/by-label/BRIMWOOD --key key.pem"
+"$pack" examples/update-package/AuxInfo.txt.in "$stick" --key "$work/key.pem" 2>&1 |
+    sed "s|$root|ROOT|g; s|$work/||g"
 # The stick as the instrument will see it: warnings only (status 1) go ahead.
-echo "\$ update-lint STICK --key NorvoCal.pub"
+echo "\$ update-lint ROOT/dev/disk/by-label/BRIMWOOD --key ROOT/home/Brimwood/bin/NorvoCal.pub"
 status=0
 "$lint" "$stick" --key "$root/home/Brimwood/bin/NorvoCal.pub" || status=$?
 echo "-- update-lint exit status: $status"
@@ -117,17 +79,11 @@ if [ "$status" -gt 1 ]; then
 fi
 
 run "A signed update from firmware 1.0 to 2.0" -s -t "2026-06-01 12:00:00"
-echo "-- the display showed, in order:"
-sed 's/^/    /' "$root/tmp/display"
-echo "-- installed:"
-for f in brimwood bwhelp.txt; do
-    if cmp -s "examples/update-package/$f" "$root/home/Brimwood/bin/$f"; then
-        echo "    /home/Brimwood/bin/$f ($(stat -c %A "$root/home/Brimwood/bin/$f"))"
-    fi
-done
-echo "-- backed up:"
-(cd "$root" && find home/Brimwood/backup -type f | sort | sed 's|^|    /|')
-echo "-- merged /home/Brimwood/cfg/brimwood.conf (the package's version 2.0"
+echo "-- the stand-in programs ran, in order:"
+sed 's/^/    /' "$root/.sim/stand-ins"
+echo "-- the merged /home/Brimwood/cfg/brimwood.conf (the package's version 2.0"
 echo "   keywords, with the values the instrument held):"
-diff -u --label before --label after "$work/before/cfg/brimwood.conf" \
+diff -u --label before --label after "$work/brimwood.conf.before" \
     "$root/home/Brimwood/cfg/brimwood.conf" | sed 's/^/    /' || true
+
+run "The same stick again: nothing newer to install" -s -t "2026-12-01 10:00:00"

@@ -115,17 +115,19 @@ cp "$work/bootlogo.img" "$stick/bootlogo.img"
 # One uninterrupted run gives the merged configuration, and the calls to kill.
 cp -a "$t" "$work/reference"
 strace -f -qq -y -o "$work/count.log" -e trace="$calls" "$sim" "$work/reference" "${args[@]}" \
-    >/dev/null || {
+    >/dev/null 2>"$work/reference.err" || {
+    cat "$work/reference.err" >&2
     echo "kill-test: the uninterrupted update failed" >&2
     exit 1
 }
 cp "$work/reference/$B/cfg/brimwood.conf" "$work/new/brimwood.conf"
 
 # The file-changing calls of the updater's own process in a log, one line
-# each: "call occurrence text", from the updater's first call on (the open of
-# its lock; the sandbox is set up before it). Opens that only read, and
-# writes to the display, to pipes or to the simulation's own files, change
-# nothing on the instrument.
+# each: "call occurrence text", from the updater's first call (the open of
+# its lock; the sandbox is set up before it) to its exit (the trace's last
+# line; update-sim then tidies up). Opens that only read, and writes to the
+# display, to pipes or to the simulation's own files, change nothing on the
+# instrument.
 file_changing() {
     awk -v root="$2" '
         NR == 1 { main = $1 }
@@ -137,6 +139,8 @@ file_changing() {
             gsub(/AT_FDCWD<[^>]*>/, "AT_FDCWD", text)
             gsub(root, "", text)
             if (text ~ /"\/home\/Brimwood\/\.update\.lock"/) started = 1
+            if (ended) next
+            if (text ~ /^write\([0-9]+<\/\.sim\/log>, "exit /) ended = 1
             if (!started || text ~ /"\/\.sim|<\/\.sim|<\/dev\/|<(pipe|socket):/) next
             if (call ~ /^open/ && text !~ /O_WRONLY|O_RDWR|O_CREAT|O_TRUNC/) next
             print call, n, text

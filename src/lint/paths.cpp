@@ -131,12 +131,12 @@ Paths::Frame Paths::RootFrame() const {
     return root;
 }
 
-const std::vector<std::string>& Paths::Listing(const std::string& host) const {
+const stick::NameIndex& Paths::Index(const std::string& host) const {
     const auto known = listings_.find(host);
     if (known != listings_.end()) {
         return known->second;
     }
-    return listings_[host] = NamesIn(host);
+    return listings_.emplace(host, stick::NameIndex(NamesIn(host))).first->second;
 }
 
 const Paths::Node& Paths::OnDisk(const std::string& host, bool onStick) const {
@@ -179,8 +179,12 @@ const Paths::Node& Paths::Child(const Frame& folder, std::string_view name,
         return OnDisk(stick_, true);
     }
     key->assign(folder.key).append("/");
+    // On the stick an entry is keyed by its own name folded, however it was
+    // found (by that name in another case, or by its 8.3 alias).
+    const std::string* found = nullptr;
     if (folder.onStick) {
-        const std::string folded = stick::NameKey(name);
+        found = folder.host ? Index(*folder.host).Find(name) : nullptr;
+        const std::string folded = stick::NameKey(found ? std::string_view(*found) : name);
         if (folded.empty()) {
             key->clear();
             return kMissingNode;
@@ -201,7 +205,6 @@ const Paths::Node& Paths::Child(const Frame& folder, std::string_view name,
     if (!folder.onStick) {
         return OnDisk(*folder.host + "/" + std::string(name), false);
     }
-    const std::optional<std::string> found = stick::FindName(Listing(*folder.host), name);
     return found ? OnDisk(*folder.host + "/" + *found, true) : kMissingNode;
 }
 

@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "stick/tree.h"
+
 namespace upd::lint {
 
 // The bytes of a file as the run would find them: a file on this machine, or
@@ -116,15 +118,15 @@ class Paths {
 
     // What is on disk, read once: the checker never changes it.
     const Node& OnDisk(const std::string& host, bool onStick) const;
-    const std::vector<std::string>& Listing(const std::string& host) const;
+    const stick::NameIndex& Index(const std::string& host) const;
 
     std::string stick_;
     std::string root_;
     Id rootId_;
     std::map<std::string, Node> changes_;
     mutable std::unordered_map<std::string, Node> disk_;
-    mutable std::unordered_map<std::string, Entry> looks_;  // since the last change
-    mutable std::map<std::string, std::vector<std::string>> listings_;
+    mutable std::unordered_map<std::string, Entry> looks_;      // since the last change
+    mutable std::map<std::string, stick::NameIndex> listings_;  // the stick's folders
     std::uint64_t created_ = 0;
 };
 

@@ -1,14 +1,19 @@
 // The simulated instrument's sandbox: a private mount namespace whose root
 // directory is the folder that stands for the instrument's file system, with
-// the host's programs and libraries visible read-only inside it.
+// the host's programs and libraries visible read-only inside it; and leaving
+// it, without the mount points it had to create.
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -141,7 +146,36 @@ bool BindDevNull(const std::string& root, std::string* failure) {
     return true;
 }
 
-bool EnterSandbox(const std::string& root_arg, std::string* failure) {
+namespace {
+
+bool Missing(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// Detaches each mount point of `made` (paths below `root`), last made first,
+// and removes it when it is empty: a folder, or the empty file /dev/null was
+// bound on.
+void RemoveMountPoints(const std::string& root, const std::vector<std::string>& made) {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        const std::string path = root + *it;
+        ::umount2(path.c_str(), MNT_DETACH);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            ::rmdir(path.c_str());  // fails, as it should, when not empty
+        } else if (S_ISREG(st.st_mode) && st.st_size == 0) {
+            ::unlink(path.c_str());
+        }
+    }
+}
+
+}  // namespace
+
+bool EnterSandbox(const std::string& root_arg, std::string* failure,
+                  std::vector<std::string>* made) {
     char resolved[PATH_MAX];
     if (::realpath(root_arg.c_str(), resolved) == nullptr) {
         return Failed(failure, "cannot resolve " + root_arg);
@@ -158,24 +192,90 @@ bool EnterSandbox(const std::string& root_arg, std::string* failure) {
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         return Failed(failure, "cannot make the mounts private");
     }
+    // Programs that the run leaves running are handed to this process when
+    // their shells end, so that LeaveSandbox can wait for them.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    std::vector<std::string> created;
+    auto undo = [&] {
+        const int error = errno;
+        RemoveMountPoints(root, created);
+        errno = error;
+        return false;
+    };
     for (const char* folder : kHostFolders) {
         struct stat st {};
         if (::stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) {
             continue;
         }
-        if (!BindReadOnly(folder, root + folder, failure)) {
-            return false;
+        const bool fresh = Missing(root + folder);
+        const bool bound = BindReadOnly(folder, root + folder, failure);
+        if (fresh && !Missing(root + folder)) {
+            created.emplace_back(folder);
+        }
+        if (!bound) {
+            return undo();
         }
     }
-    if (!BindDevNull(root, failure)) {
-        return false;
+    const bool freshDev = Missing(root + "/dev");
+    const bool freshNull = Missing(root + "/dev/null");
+    const bool bound = BindDevNull(root, failure);
+    if (freshDev && !Missing(root + "/dev")) {
+        created.emplace_back("/dev");
+    }
+    if (freshNull && !Missing(root + "/dev/null")) {
+        created.emplace_back("/dev/null");
+    }
+    if (!bound) {
+        return undo();
     }
     if (::chroot(root.c_str()) != 0) {
-        return Failed(failure, "cannot change the root directory to " + root);
+        Failed(failure, "cannot change the root directory to " + root);
+        return undo();
     }
     if (::chdir("/") != 0) {
         return Failed(failure, "cannot change the working directory to /");
     }
+    if (made != nullptr) {
+        made->insert(made->end(), created.begin(), created.end());
+    }
+    return true;
+}
+
+bool LeaveSandbox(const std::vector<std::string>& made, unsigned wait_seconds) {
+    // The programs the run left running (the main application it restarted)
+    // were handed to this process when their shells ended; they still use
+    // the host's programs through the mount points.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
+    sigset_t child;
+    sigset_t previous;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &child, &previous);
+    bool ended = true;
+    for (;;) {
+        const pid_t done = ::waitpid(-1, nullptr, WNOHANG);
+        if (done < 0 && errno == ECHILD) {
+            break;
+        }
+        if (done > 0 || (done < 0 && errno == EINTR)) {
+            continue;
+        }
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            ended = false;
+            break;
+        }
+        // A child that ends meanwhile leaves its signal pending: no wake-up is lost.
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
+        ::sigtimedwait(&child, nullptr, &wait);
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (!ended) {
+        return false;
+    }
+    RemoveMountPoints("", made);
     return true;
 }
 

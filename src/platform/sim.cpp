@@ -1,7 +1,8 @@
-// The simulated instrument's Platform: the stick is a directory bound on the
-// mount point, failures are injected through control files, the user pulls
-// the stick at a chosen sleep, sleeps and pauses return at once, and every
-// call is written to the trace.
+// The simulated instrument's Platform: the stick is a directory served on the
+// mount point as vfat shows it (a bind mount where FUSE cannot be used),
+// failures are injected through control files, the user pulls the stick at a
+// chosen sleep, sleeps and pauses return at once, and every call is written
+// to the trace.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -87,7 +88,8 @@ bool IsMountPoint(const char* path) {
            self.st_dev != parent.st_dev;
 }
 
-SimPlatform::SimPlatform(std::string sim_dir) : sim_dir_(std::move(sim_dir)) {}
+SimPlatform::SimPlatform(std::string sim_dir, int host_dev)
+    : sim_dir_(std::move(sim_dir)), stick_(host_dev) {}
 
 SimPlatform::~SimPlatform() {
     if (trace_fd_ >= 0) {
@@ -145,7 +147,7 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
         return -1;
     }
     // The same stick again is refused; another device is mounted on top.
-    if (IsMountPoint(target) && Shows(target, source)) {
+    if (IsMountPoint(target) && (Shows(target, source) || stick_.Shows(source, target))) {
         errno = EBUSY;
         return -1;
     }
@@ -153,6 +155,24 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
     if (::stat(source, &st) != 0 || !S_ISDIR(st.st_mode)) {
         errno = ENOTBLK;
         return -1;
+    }
+    if (::stat(target, &st) != 0) {
+        return -1;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    return MountStick(source, target, flags);
+}
+
+int SimPlatform::MountStick(const char* source, const char* target, unsigned long flags) {
+    std::string why;
+    if (!stick_.serving()) {
+        if (stick_.Mount(source, target, flags, &why) == 0) {
+            return 0;
+        }
+        WarnBindMount(why);
     }
     if (::mount(source, target, nullptr, MS_BIND, nullptr) != 0) {
         return -1;
@@ -188,6 +208,18 @@ int SimPlatform::SimulateMount(const char* source, const char* target, unsigned 
     return 0;
 }
 
+void SimPlatform::WarnBindMount(const std::string& why) {
+    if (warned_) {
+        return;
+    }
+    warned_ = true;
+    const std::string text =
+        "the stick is a plain bind mount, not looking names up as vfat does (" + why + ")";
+    std::fflush(nullptr);
+    std::fprintf(stderr, "update-sim: warning: %s\n", text.c_str());
+    Trace("warning " + text);
+}
+
 int SimPlatform::Umount(const char* target) {
     int result;
     if (auto n = ReadNumber(ControlFile("umount-errno"))) {
@@ -195,6 +227,10 @@ int SimPlatform::Umount(const char* target) {
         result = -1;
     } else {
         result = ::umount(target);
+        // The stick's server ends with its mount, not with one on top of it.
+        if (result == 0 && stick_.serving() && !stick_.ShownAt(target)) {
+            stick_.Stop();
+        }
     }
     int error = errno;
     if (result == 0) {
@@ -225,6 +261,9 @@ unsigned SimPlatform::Sleep(unsigned seconds) {
         std::fprintf(stderr,
                      "update-sim: the updater still waits %u sleeps after the stick was pulled\n",
                      kSleepLimit);
+        if (on_stuck_) {
+            on_stuck_();
+        }
         std::_Exit(kStuckStatus);
     }
     Trace("sleep " + std::to_string(seconds));
@@ -238,11 +277,34 @@ void SimPlatform::Unplug() {
     if (last_device_.empty()) {
         return;
     }
+    stick_.Pull();
     std::string folder = ControlFile("unplugged");
     ::mkdir(folder.c_str(), 0755);
     std::string to = folder + "/" + LastComponent(last_device_);
     if (::rename(last_device_.c_str(), to.c_str()) == 0) {
+        pulled_device_ = last_device_;
         Trace("unplug " + last_device_);
+    }
+}
+
+void SimPlatform::PutStickBack(const std::string& device) {
+    const std::string folder = ControlFile("unplugged");
+    const std::string aside = folder + "/" + LastComponent(device);
+    struct stat st {};
+    if (device.empty() || ::lstat(device.c_str(), &st) == 0 || errno != ENOENT ||
+        ::lstat(aside.c_str(), &st) != 0) {
+        return;
+    }
+    if (::rename(aside.c_str(), device.c_str()) == 0) {
+        ::rmdir(folder.c_str());  // only when nothing else waits there
+    }
+}
+
+void SimPlatform::EndRun() {
+    stick_.Stop();
+    if (!pulled_device_.empty()) {
+        PutStickBack(pulled_device_);
+        pulled_device_.clear();
     }
 }
 

@@ -1,26 +1,38 @@
 // The simulated instrument: a private sandbox in which a directory stands for
 // the instrument's whole file system, and a Platform that mounts the "stick"
-// (a directory) by binding it, keeps the mounts that a run leaves for the
-// next run, plays the user who pulls the stick, can make the stick's device
-// path appear late, returns from sleeps and pauses at once and writes every
-// call it handles to a trace file.
+// (a directory) as the instrument's vfat mount shows it, keeps the mounts
+// that a run leaves for the next run, plays the user who pulls the stick, can
+// make the stick's device path appear late, returns from sleeps and pauses at
+// once and writes every call it handles to a trace file.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim_stick.h"
 
 namespace upd::platform {
 
 // Enters a new mount namespace (first a new user namespace mapping the caller
 // to root, unless the caller is root already), makes every mount private,
+// makes the process the reaper of the programs it leaves running,
 // binds the host's /usr, /bin, /lib and /lib64 read-only and /dev/null onto
 // the same paths under `root`, and changes the root directory to `root` and
 // the working directory to "/". Returns true, or false with `failure` naming
-// the step that failed; the process must then not go on.
-bool EnterSandbox(const std::string& root, std::string* failure);
+// the step that failed; the process must then not go on. The mount points it
+// had to create under `root` (as paths inside it: "/usr", "/dev/null") are
+// added to `made`; a failure removes them again.
+bool EnterSandbox(const std::string& root, std::string* failure,
+                  std::vector<std::string>* made = nullptr);
+
+// Once the run's programs have ended (or after `wait_seconds`, when they
+// still run, without touching the mount points), detaches the mount points
+// `made` inside the sandbox and removes each that is empty. Returns false
+// when programs still run.
+bool LeaveSandbox(const std::vector<std::string>& made, unsigned wait_seconds);
 
 // Maps the caller's user and group to root inside a new user namespace.
 bool EnterUserNamespace(std::string* failure);
@@ -51,8 +63,10 @@ class SimPlatform final : public Platform {
     // `sim_dir` holds the control files (mount-errno, umount-errno,
     // unplug-after, stick-readonly, device-after), the trace "log", the
     // mounts left by earlier runs ("mounts") and the folders "unplugged" and
-    // "late".
-    explicit SimPlatform(std::string sim_dir);
+    // "late". `host_dev` is a folder descriptor of the host's /dev for the
+    // stick's FUSE mount (see SimStick); without it the stick is a plain bind
+    // mount.
+    explicit SimPlatform(std::string sim_dir, int host_dev = -1);
     ~SimPlatform() override;
     SimPlatform(const SimPlatform&) = delete;
     SimPlatform& operator=(const SimPlatform&) = delete;
@@ -77,6 +91,15 @@ class SimPlatform final : public Platform {
     // after putting back a device path that never appeared.
     void TraceExit(int status);
 
+    // Puts a stick pulled by a run back at `device` (the updater's device
+    // path), unless something else is there now.
+    void PutStickBack(const std::string& device);
+    // After the run: ends the stick's server and puts back the stick that
+    // this run pulled.
+    void EndRun();
+    // Called before update-sim ends because the updater waits too long.
+    void OnStuck(std::function<void()> finish) { on_stuck_ = std::move(finish); }
+
   private:
     // One mount the simulation keeps track of, from one run to the next.
     struct SimMount {
@@ -85,6 +108,10 @@ class SimPlatform final : public Platform {
     };
 
     int SimulateMount(const char* source, const char* target, unsigned long flags);
+    // The stick's folder `source` on `target`, served as vfat shows it where
+    // FUSE can be used (one stick at a time), else bound.
+    int MountStick(const char* source, const char* target, unsigned long flags);
+    void WarnBindMount(const std::string& why);
     void Unplug();
     void LoadMounts();
     void SaveMounts() const;
@@ -104,6 +131,10 @@ class SimPlatform final : public Platform {
     unsigned pauses_ = 0;
     unsigned device_at_ = 0;  // the pause at which a late device path appears
     bool device_hidden_ = false;
+    SimStick stick_;
+    bool warned_ = false;
+    std::string pulled_device_;
+    std::function<void()> on_stuck_;
 };
 
 // True when `path` is the root of a mount.

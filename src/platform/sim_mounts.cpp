@@ -37,10 +37,7 @@ void SimPlatform::LoadMounts() {
         struct stat st {};
         if (::stat(m.source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             // Without exec rights, as the stick is mounted.
-            if (::mount(m.source.c_str(), m.target.c_str(), nullptr, MS_BIND, nullptr) == 0) {
-                ::mount(nullptr, m.target.c_str(), nullptr,
-                        MS_BIND | MS_REMOUNT | MS_NOEXEC | LockedFlags(m.target), nullptr);
-            }
+            MountStick(m.source.c_str(), m.target.c_str(), MS_NOEXEC);
         } else {
             ::mount("stale", m.target.c_str(), "tmpfs", MS_RDONLY | MS_NOEXEC, "size=4k");
         }

@@ -1,47 +1,250 @@
 // The simulated instrument: runs the updater, the same code as `update`,
-// inside a private sandbox in which the directory ROOT stands for the
-// instrument's whole file system, with simulated mounting, sleeping and
-// unplugging, and a trace of every such call in ROOT/.sim/log.
+// inside a private sandbox in which the folder ROOT stands for the
+// instrument's whole file system, with the stick shown as the instrument's
+// vfat mount shows it, simulated mounting, sleeping and unplugging, a trace of
+// every such call in ROOT/.sim/log and an account of the run on standard
+// error; or lays out a new instrument (--init).
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim.h"
+#include "platform/sim_init.h"
+#include "stick/tree.h"
+#include "update/run_report.h"
 #include "update/update.h"
 
 namespace {
 
-constexpr int kSetUpFailed = 2;
+using upd::platform::SimPlatform;
 
-int Usage() {
-    std::fputs("usage: update-sim ROOT [ARGUMENT...]\n", stderr);
+constexpr int kSetUpFailed = 2;
+// How long the programs a run leaves running (the restarted main
+// application) may take to end before update-sim ends without them.
+constexpr unsigned kProgramWaitSeconds = 10;
+
+constexpr char kHelp[] = R"(usage: update-sim ROOT [ARGUMENT...]
+       update-sim --init ROOT
+       update-sim --help
+
+Runs the instrument's updater, the same code as `update`, on a simulated
+instrument: the folder ROOT stands for the instrument's whole file system.
+ARGUMENT... goes to the updater (-d DEVICE, -t TIMESTAMP, -s, -f, -h, -m, -mm).
+Standard output is the updater's own. After the run, standard error tells
+the exit status, each code written to the error file with its meaning, the
+display's messages, and the files installed, backed up, merged and removed.
+
+  --init ROOT  lay out an instrument with firmware 1.0 in ROOT (made when
+               missing; nothing there is replaced): the updater's folders,
+               /mnt, an empty stick attached on USB port 1.4.3, and stand-ins
+               for the splash program, the main application, the MSP430 and
+               flash tools and /sbin/reboot
+  --help       print this text
+
+The stick is the folder ROOT/dev/disk/by-label/BRIMWOOD (or the one -d
+names), shown to the updater as the instrument's vfat mount shows it: names
+found whatever their letter case, every file and folder with mode 0755,
+nothing written. A folder that no FAT stick could be is refused. At the
+updater's first sleep the simulated user pulls the stick (it is moved to
+ROOT/.sim/unplugged/); it is put back when the run ends.
+
+In ROOT/.sim:
+  log             every mount, umount, sync, sleep and shell command
+  stand-ins       each run of a stand-in, with its arguments
+  exit/NAME       lines "STATUS [ARGUMENT]": stand-in NAME exits with the
+                  first STATUS whose ARGUMENT it was given (0 by default)
+  mount-errno     a decimal errno that makes the mount fail
+  umount-errno    the same for the umount
+  stick-readonly  when present, the stick is write-protected
+  unplug-after    a number K: the stick is pulled at the K-th sleep instead
+
+Exit status: the updater's (0 after a completed run, 1 after a failed one);
+2 when the simulation cannot be set up, ROOT is no folder or the stick could
+not be a FAT stick; 3 when the updater still waits 1000 sleeps after the
+stick was pulled.
+)";
+
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr,
+                 "update-sim: %s\n"
+                 "usage: update-sim ROOT [ARGUMENT...] | --init ROOT | --help\n",
+                 problem.c_str());
     return kSetUpFailed;
 }
 
-bool IsDirectory(const char* path) {
-    struct stat st {};
-    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+int Fail(const std::string& problem) {
+    std::fprintf(stderr, "update-sim: %s\n", problem.c_str());
+    return kSetUpFailed;
 }
 
-}  // namespace
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
-int main(int argc, char** argv) {
-    if (argc < 2 || !IsDirectory(argv[1])) {
-        return Usage();
-    }
+int Init(const std::string& root) {
+    std::vector<std::string> made;
     std::string failure;
-    if (!upd::platform::EnterSandbox(argv[1], &failure)) {
-        std::fprintf(stderr, "update-sim: %s\n", failure.c_str());
-        return kSetUpFailed;
+    if (!upd::platform::LayOutInstrument(root, &made, &failure)) {
+        return Fail(failure);
     }
-    upd::platform::SimPlatform sim("/.sim");
+    std::string programs;
+    for (const std::string& program : upd::platform::StandInPrograms()) {
+        programs += (programs.empty() ? "" : ", ") + program;
+    }
+    std::printf(
+        "An instrument with firmware 1.0 in %s (%zu paths made, nothing replaced).\n"
+        "The stick, empty and attached: %s%s\n"
+        "Stand-ins: %s; each adds its arguments to %s%s and exits as %s%s/NAME tells.\n"
+        "Next: update-pack SOURCE_MANIFEST %s%s, then update-sim %s\n",
+        root.c_str(), made.size(), root.c_str(), upd::kDefaultDevice, programs.c_str(),
+        root.c_str(), upd::platform::kStandInLog, root.c_str(), upd::platform::kStandInExits,
+        root.c_str(), upd::kDefaultDevice, root.c_str());
+    return 0;
+}
+
+// The sandbox's mount points that runs made, kept in ROOT so that a run
+// removes too those that a killed run left.
+constexpr char kMadeList[] = "/.sim/sandbox";
+constexpr const char* kMountPoints[] = {"/usr", "/bin", "/lib", "/lib64", "/dev", "/dev/null"};
+
+// One run of the updater in the sandbox, and what follows it whichever way
+// it ends.
+class Session {
+  public:
+    Session(std::string root, std::vector<std::string> made, SimPlatform& sim)
+        : root_(std::move(root)), made_(std::move(made)), sim_(sim) {}
+
+    // Before the updater runs: the stick that a killed run left aside is put
+    // back, and a stick that no FAT stick could be is refused.
+    bool StickIsFat(const std::string& device) {
+        sim_.PutStickBack(device);
+        if (device.empty() || !IsDirectory(device)) {
+            return true;  // the updater finds no stick to mount
+        }
+        const std::vector<upd::stick::TreeProblem> problems = upd::stick::CheckTree(device);
+        if (problems.empty()) {
+            return true;
+        }
+        std::fprintf(stderr,
+                     "update-sim: the stick %s holds what no FAT stick can; the updater does "
+                     "not run:\n",
+                     device.c_str());
+        for (const upd::stick::TreeProblem& problem : problems) {
+            std::fprintf(stderr, "update-sim:   %s\n", problem.message.c_str());
+        }
+        return false;
+    }
+
+    int Run(std::vector<char*>& args) {
+        sim_.OnStuck([this] { Finish(SimPlatform::kStuckStatus, false); });
+        upd::ObserveRun(&report_);
+        upd::platform::Install(&sim_);
+        const int status = upd::UpdateMain(static_cast<int>(args.size()) - 1, args.data());
+        return Finish(status, true);
+    }
+
+    // Leaves ROOT as the updater left it: the stick back in its place, the
+    // sandbox's own mount points gone.
+    int Abandon(int status) {
+        sim_.EndRun();
+        if (upd::platform::LeaveSandbox(made_, 0)) {
+            ::unlink(kMadeList);
+        }
+        return status;
+    }
+
+  private:
+    int Finish(int status, bool exited) {
+        std::fflush(nullptr);
+        upd::platform::Install(nullptr);
+        upd::ObserveRun(nullptr);
+        if (exited) {
+            sim_.TraceExit(status);
+        }
+        sim_.EndRun();
+        if (upd::platform::LeaveSandbox(made_, kProgramWaitSeconds)) {
+            ::unlink(kMadeList);
+        } else {
+            std::fprintf(stderr,
+                         "update-sim: programs of the run still run after %u s; the sandbox's "
+                         "mount points stay in %s\n",
+                         kProgramWaitSeconds, root_.c_str());
+        }
+        for (const std::string& line : report_.Lines(status)) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        std::fprintf(stderr, "update-sim: every mount, command and sleep: %s/.sim/log\n",
+                     root_.c_str());
+        std::fflush(nullptr);
+        return status;
+    }
+
+    std::string root_;
+    std::vector<std::string> made_;
+    SimPlatform& sim_;
+    upd::RunReport report_;
+};
+
+
+std::vector<std::string> EarlierMade(const std::string& list) {
+    std::vector<std::string> made;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);) {
+        for (const char* point : kMountPoints) {
+            if (line == point) {
+                made.push_back(line);
+            }
+        }
+    }
+    return made;
+}
+
+// Adds the mount points that earlier runs made to `made`, each once and in
+// the order they are made, and writes the list.
+void KeepMadeList(std::vector<std::string>* made, const std::vector<std::string>& earlier) {
+    std::vector<std::string> all;
+    for (const char* point : kMountPoints) {
+        if (std::find(made->begin(), made->end(), point) != made->end() ||
+            std::find(earlier.begin(), earlier.end(), point) != earlier.end()) {
+            all.emplace_back(point);
+        }
+    }
+    *made = all;
+    if (all.empty()) {
+        return;
+    }
+    std::ofstream out(kMadeList, std::ios::trunc);
+    for (const std::string& point : all) {
+        out << point << '\n';
+    }
+}
+
+int RunUpdater(int argc, char** argv) {
+    const std::string root = argv[1];
+    const std::vector<std::string> earlier = EarlierMade(root + kMadeList);
+    // The sandbox has no /dev/fuse: the stick's mount reaches the host's.
+    const int hostDev = ::open("/dev", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    std::string failure;
+    std::vector<std::string> made;
+    if (!upd::platform::EnterSandbox(root, &failure, &made)) {
+        return Fail(failure);
+    }
+    SimPlatform sim("/.sim", hostDev);
     if (!sim.Open(&failure)) {
-        std::fprintf(stderr, "update-sim: %s\n", failure.c_str());
+        Fail(failure);
+        Session(root, made, sim).Abandon(kSetUpFailed);
         return kSetUpFailed;
     }
-    upd::platform::Install(&sim);
+    KeepMadeList(&made, earlier);
+    Session session(root, made, sim);
 
     std::string program = "update";
     std::vector<char*> args{program.data()};
@@ -49,10 +252,32 @@ int main(int argc, char** argv) {
         args.push_back(argv[i]);
     }
     args.push_back(nullptr);
-    int status = upd::UpdateMain(static_cast<int>(args.size()) - 1, args.data());
+    if (!session.StickIsFat(upd::DeviceToMount(static_cast<int>(args.size()) - 1, args.data()))) {
+        return session.Abandon(kSetUpFailed);
+    }
+    return session.Run(args);
+}
 
-    std::fflush(nullptr);
-    sim.TraceExit(status);
-    upd::platform::Install(nullptr);
-    return status;
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return UsageError("no ROOT given");
+    }
+    const std::string_view first = argv[1];
+    if (first == "--help" || first == "-h") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (first == "--init") {
+        return argc == 3 ? Init(argv[2]) : UsageError("--init takes one ROOT");
+    }
+    if (first.starts_with("--")) {
+        return UsageError("unknown option " + std::string(first));
+    }
+    if (!IsDirectory(argv[1])) {
+        return Fail(std::string(argv[1]) +
+                    " is no folder; update-sim --init ROOT lays out an instrument in ROOT");
+    }
+    return RunUpdater(argc, argv);
 }

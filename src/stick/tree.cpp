@@ -67,6 +67,39 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "/" + name;
 }
 
+// The names of one folder met so far, by the keys that find them.
+class FolderNames {
+  public:
+    // Records `name` (shown as `entry`); the entry met before that one FAT
+    // folder cannot hold beside it, or null.
+    const std::string* Add(const std::string& name, const std::string& entry) {
+        const std::string key = NameKey(name);
+        const std::optional<std::string> alias = ShortAlias(name);
+        const std::string aliasKey = alias ? NameKey(*alias) : std::string();
+        for (const std::string* other :
+             {Lookup(names_, key), Lookup(aliases_, key), Lookup(names_, aliasKey)}) {
+            if (other != nullptr) {
+                return other;
+            }
+        }
+        names_.emplace(key, entry);
+        if (!aliasKey.empty()) {
+            aliases_.emplace(aliasKey, entry);
+        }
+        return nullptr;
+    }
+
+  private:
+    static const std::string* Lookup(const std::map<std::string, std::string>& keys,
+                                     const std::string& key) {
+        const auto at = keys.find(key);
+        return key.empty() || at == keys.end() ? nullptr : &at->second;
+    }
+
+    std::map<std::string, std::string> names_;    // key of a name -> its entry
+    std::map<std::string, std::string> aliases_;  // key of an 8.3 alias -> its entry
+};
+
 class Walker {
   public:
     std::vector<TreeProblem> problems;
@@ -78,16 +111,16 @@ class Walker {
             Report(EntryFault::kUnreadable, path, "", "cannot be read");
             return;
         }
-        std::map<std::string, std::string> keys;  // FAT name -> first entry
+        FolderNames seen;
         for (const std::string& name : *names) {
             const std::string entry = Join(path, name);
             if (const NameFault fault = CheckName(name); fault != NameFault::kNone) {
                 Report(EntryFault::kName, entry, "", DescribeFault(name, fault));
-            } else if (auto [at, fresh] = keys.emplace(NameKey(name), entry); !fresh) {
-                Report(EntryFault::kSameName, entry, at->second,
-                       "has the same FAT name as " + at->second +
-                           ": letter case and trailing dots are lost on FAT, and one "
-                           "would replace the other");
+            } else if (const std::string* other = seen.Add(name, entry)) {
+                Report(EntryFault::kSameName, entry, *other,
+                       "has the same FAT name as " + *other +
+                           ": letter case, trailing dots and 8.3 aliases make one name of "
+                           "them on FAT, and one would replace the other");
             }
             Entry(dirfd, name, entry);
         }
@@ -168,20 +201,44 @@ std::vector<TreeProblem> CheckTree(const std::string& root) {
     return walker.problems;
 }
 
-std::optional<std::string> FindName(const std::vector<std::string>& names,
-                                    std::string_view wanted) {
-    const std::string key = NameKey(wanted);
-    if (key.empty()) {
-        return std::nullopt;
-    }
-    std::optional<std::string> found;
+NameIndex::NameIndex(const std::vector<std::string>& names) {
+    // Where several entries match (a folder no FAT stick holds), the first in
+    // byte order; an entry's own name before another's alias.
+    const auto keep = [](std::unordered_map<std::string, std::string>& map, std::string key,
+                         const std::string& name) {
+        auto [at, fresh] = map.emplace(std::move(key), name);
+        if (!fresh && name < at->second) {
+            at->second = name;
+        }
+    };
     for (const std::string& name : names) {
-        if (CheckName(name) == NameFault::kNone && NameKey(name) == key &&
-            (!found || name < *found)) {
-            found = name;
+        if (CheckName(name) != NameFault::kNone) {
+            continue;
+        }
+        keep(byKey_, NameKey(name), name);
+        if (const std::optional<std::string> alias = ShortAlias(name)) {
+            keep(byAlias_, NameKey(*alias), name);
         }
     }
-    return found;
+}
+
+const std::string* NameIndex::Find(std::string_view wanted) const {
+    const std::string key = NameKey(wanted);
+    if (key.empty()) {
+        return nullptr;
+    }
+    if (const auto at = byKey_.find(key); at != byKey_.end()) {
+        return &at->second;
+    }
+    const auto at = byAlias_.find(key);
+    return at == byAlias_.end() ? nullptr : &at->second;
+}
+
+std::optional<std::string> FindName(const std::vector<std::string>& names,
+                                    std::string_view wanted) {
+    const NameIndex index(names);
+    const std::string* found = index.Find(wanted);
+    return found ? std::optional<std::string>(*found) : std::nullopt;
 }
 
 std::optional<std::string> FindEntry(int dirfd, std::string_view wanted) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace upd::stick {
@@ -32,9 +33,10 @@ struct TreeProblem {
 std::vector<TreeProblem> CheckTree(const std::string& root);
 
 // Of the entry names `names` of one folder, the one that a lookup of `wanted`
-// finds on the mounted stick: equal NameKey, among the names a FAT stick can
-// hold. Where several match (in a folder no FAT stick can hold), the first in
-// byte order. nullopt when none does.
+// finds on the mounted stick (Finds), among the names a FAT stick can hold.
+// Where several match (in a folder no FAT stick can hold), the first in byte
+// order, a match by an entry's own name before one by its 8.3 alias. nullopt
+// when none does.
 std::optional<std::string> FindName(const std::vector<std::string>& names, std::string_view wanted);
 
 // The names in the folder open at `dirfd` (left open and unmoved), or in the
@@ -42,6 +44,20 @@ std::optional<std::string> FindName(const std::vector<std::string>& names, std::
 // be read.
 std::optional<std::vector<std::string>> ListNames(int dirfd);
 std::optional<std::vector<std::string>> ListNames(const std::string& folder);
+
+// The entry names of one folder indexed for many lookups: Find(wanted) gives
+// what FindName(names, wanted) gives, in constant time.
+class NameIndex {
+  public:
+    NameIndex() = default;
+    explicit NameIndex(const std::vector<std::string>& names);
+    // The name found, or null; valid as long as the index.
+    const std::string* Find(std::string_view wanted) const;
+
+  private:
+    std::unordered_map<std::string, std::string> byKey_;    // NameKey -> the name it finds
+    std::unordered_map<std::string, std::string> byAlias_;  // key of an 8.3 alias -> its name
+};
 
 // FindName over the entries of the folder open at `dirfd` (left open and
 // unmoved).

@@ -16,6 +16,7 @@
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
 #include "update/limits.h"
+#include "update/observer.h"
 #include "update/update.h"
 #include "util/str.h"
 
@@ -239,8 +240,11 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     }
     // An old backup goes before the versions are known, even when nothing is
     // merged afterwards.
-    if (exists(backupPath) && !RemoveFile(backupPath)) {
-        return Fail(info, kErrConfigRemoveBackup);
+    if (exists(backupPath)) {
+        if (!RemoveFile(backupPath)) {
+            return Fail(info, kErrConfigRemoveBackup);
+        }
+        NoteChanged(Change::kRemoved, backupPath);
     }
 
     LineList2Owner package;
@@ -281,10 +285,12 @@ int ConfigUpdate(const char* section, UpdateInfo* info) {
     }
     // The backup is on the disk before the installed file is replaced.
     SyncFolderOrWarn(backupPath);
+    NoteChanged(Change::kBackedUp, backupPath);
     if (ReplaceFile(tempPath.c_str(), destPath) != kRenameDone) {
         ::unlink(tempPath.c_str());
         return Fail(info, kErrConfigCloseDest);
     }
+    NoteChanged(Change::kMerged, destPath);
     SyncFolderOrWarn(destPath);
     return 1;
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "diag/dpr.h"
@@ -107,6 +108,14 @@ int Fail(int code, UpdateInfo* info) {
 }
 
 }  // namespace
+
+std::string DeviceToMount(int argc, char** argv) {
+    UpdateInfo info{};
+    if (ParseCommandLine(argc, argv, &info) != 0 || (info.flags & UPD_HELP) != 0) {
+        return {};
+    }
+    return (info.flags & UPD_DEVICE) != 0 ? info.device : kDefaultDevice;
+}
 
 int UpdateMain(int argc, char** argv) {
     // The diagnostic facility names this process and stamps its messages with

@@ -5,6 +5,7 @@
 #include "manifest/auxinfo.h"
 #include "update/codes.h"
 #include "update/limits.h"
+#include "update/observer.h"
 #include "update/update.h"
 
 namespace upd {
@@ -31,7 +32,12 @@ int RemoveFiles(const char* section, UpdateInfo* info) {
         }
         // A file that is not there is skipped; one that cannot be removed is
         // reported once the whole list has been worked through.
-        if (exists(path) && !RemoveFile(path)) {
+        if (!exists(path)) {
+            continue;
+        }
+        if (RemoveFile(path)) {
+            NoteChanged(Change::kRemoved, path);
+        } else {
             failed = true;
             info->errorCode = kErrRemoveFailed;
         }

@@ -13,6 +13,7 @@
 #include "files/file.h"
 #include "manifest/auxinfo.h"
 #include "platform/platform.h"
+#include "update/observer.h"
 #include "update/update.h"
 
 namespace upd {
@@ -56,6 +57,7 @@ int Error(int code, bool restart, UpdateInfo* info) {
     }
     if (code != 0) {
         WriteErrorFile(code);
+        NoteReported(code);
         char message[kMessageSize] = {};
         std::snprintf(message, sizeof message, "Error updating firmware: %d", code);
         ShowMessage(message);
@@ -75,6 +77,7 @@ int ShowMessage(const char* message) {
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof command) {
         return -1;
     }
+    NoteShown(message);
     return platform::Current().System(command);
 }
 

@@ -14,6 +14,7 @@
 #include "time/date.h"
 #include "update/codes.h"
 #include "update/limits.h"
+#include "update/observer.h"
 #include "update/update.h"
 
 namespace upd {
@@ -200,8 +201,11 @@ int TransferFile(const char* section, UpdateInfo* info) {
     if (::chmod(interimPath, kInstalledMode) != 0 || !SyncFile(interimPath)) {
         return Fail(info, kErrTransferChmod);
     }
-    if (exists(backupPath) && !RemoveFile(backupPath)) {
-        return Fail(info, kErrTransferRemoveBackup);
+    if (exists(backupPath)) {
+        if (!RemoveFile(backupPath)) {
+            return Fail(info, kErrTransferRemoveBackup);
+        }
+        NoteChanged(Change::kRemoved, backupPath);
     }
     if (!(destNoExist && !exists(destPath))) {
         if (!KeepBackup(destPath, backupPath, interimPath, srcPath)) {
@@ -209,11 +213,13 @@ int TransferFile(const char* section, UpdateInfo* info) {
         }
         // The backup is on the disk before the installed file is replaced.
         SyncFolderOrWarn(backupPath);
+        NoteChanged(Change::kBackedUp, backupPath);
     }
     // One atomic step from the old file to the new one.
     if (ReplaceFile(interimPath, destPath) != kRenameDone) {
         return Fail(info, kErrTransferInstall);
     }
+    NoteChanged(Change::kInstalled, destPath);
     SyncFolderOrWarn(destPath);
     if (::chmod(destPath, kInstalledMode) != 0) {
         return Fail(info, kErrTransferChmod);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "update/codes.h"
 
@@ -60,6 +61,14 @@ inline constexpr char kSplashPlatform[] =
 inline constexpr char kMainApplication[] = "/home/Brimwood/bin/brimwood";
 inline constexpr char kMainApplicationBackup[] = "/home/Brimwood/bin/brimwood.bak";
 inline constexpr char kRebootCommand[] = "/sbin/reboot";
+// The usb-storage driver's bindings to a device on the instrument's four USB
+// ports, in the order they are tested.
+inline constexpr const char* kUsbStorageBindings[] = {
+    "/sys/bus/usb/drivers/usb-storage/2-1.4.3:1.0",
+    "/sys/bus/usb/drivers/usb-storage/2-1.4.2:1.0",
+    "/sys/bus/usb/drivers/usb-storage/2-1.1:1.0",
+    "/sys/bus/usb/drivers/usb-storage/2-1.2:1.0",
+};
 // The file whose lock lets one updater run at a time. It lies on the
 // instrument's own data partition, which every run needs anyway, since /run
 // and /var/lock may be missing on an instrument.
@@ -110,6 +119,11 @@ int RebootSequence();
 
 // The updater's whole run: the program's main(). Returns the exit status.
 int UpdateMain(int argc, char** argv);
+
+// The device that a run with these arguments (argv[0] the program) mounts:
+// the one given with -d, or the default; empty when the run stops before it
+// mounts anything for its arguments (-h, an argument too long).
+std::string DeviceToMount(int argc, char** argv);
 
 // The start of a run.
 

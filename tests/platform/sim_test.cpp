@@ -1,6 +1,6 @@
-// The simulated instrument's contract: usage, the sandbox as root and as an
-// ordinary user, refusal to run anything when the sandbox cannot be set up,
-// the simulated stick and its removal, and the trace.
+// The simulated instrument's contract: the command line, the sandbox as root
+// and as an ordinary user, refusal to run anything when the sandbox cannot be
+// set up, the simulated stick, its removal and return, and the trace.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -39,31 +39,57 @@ Lines CompleteRunTrace(int pulled_at) {
     return trace;
 }
 
-TEST(Sim, UsageWithoutArgumentsOrRoot) {
+TEST(Sim, CommandLineWithoutARunnableRoot) {
     SimInstrument sim;
-    const std::vector<std::vector<std::string>> commands = {
-        {UPD_SIM_BINARY}, {UPD_SIM_BINARY, sim.root() + "/missing", "-h"}};
-    for (const auto& command : commands) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // the start of standard output
+        std::string err;  // the start of standard error
+    } cases[] = {
+        {{}, 2, "", "update-sim: no ROOT given\nusage: update-sim ROOT"},
+        {{sim.root() + "/missing", "-h"},
+         2,
+         "",
+         "update-sim: " + sim.root() + "/missing is no folder"},
+        {{"--version"}, 2, "", "update-sim: unknown option --version\nusage:"},
+        {{"--init"}, 2, "", "update-sim: --init takes one ROOT\nusage:"},
+        {{"--help"}, 0, "usage: update-sim ROOT [ARGUMENT...]\n       update-sim --init ROOT", ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> command{UPD_SIM_BINARY};
+        command.insert(command.end(), c.args.begin(), c.args.end());
         SimRun run = sim.Execute(command);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "usage: update-sim ROOT [ARGUMENT...]\n");
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(run.err.empty(), c.err.empty());
     }
     EXPECT_FALSE(sim.Exists("/.sim"));
 }
 
-TEST(Sim, CompleteRunPullsTheStickAtTheFirstSleep) {
+TEST(Sim, CompleteRunPullsTheStickAndPutsItBack) {
     SimInstrument sim;
     sim.WriteManifest(kEmptyRun);
     SimRun run = sim.Run();
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(sim.Trace(), CompleteRunTrace(1));
-    EXPECT_TRUE(sim.Unplugged());
-    EXPECT_EQ(ReadAll(sim.Host("/.sim/unplugged/BRIMWOOD/firmware/AuxInfo.txt")), kEmptyRun);
-    // The stick's bind lived only in the run's own mount namespace.
+    EXPECT_FALSE(sim.Unplugged());
+    EXPECT_FALSE(sim.Exists("/.sim/unplugged"));
+    // The stick's mount lived only in the run's own mount namespace, and the
+    // sandbox's own mount points are gone.
     EXPECT_TRUE(std::filesystem::is_empty(sim.Host("/mnt")));
-    EXPECT_TRUE(std::filesystem::is_empty(sim.Host("/usr")));
+    for (const char* made : {"/usr", "/bin", "/lib", "/lib64", "/dev/null"}) {
+        EXPECT_FALSE(sim.Exists(made)) << made;
+    }
+
+    // A stick that a killed run left aside is put back before the next run.
+    std::filesystem::create_directories(sim.Host("/.sim/unplugged"));
+    std::filesystem::rename(sim.Stick(), sim.Host("/.sim/unplugged/BRIMWOOD"));
+    std::filesystem::remove(sim.Host("/.sim/log"));
+    EXPECT_EQ(sim.Run().status, 0);
+    EXPECT_EQ(sim.Trace(), CompleteRunTrace(1));
 }
 
 TEST(Sim, UnplugAfterChoosesTheSleep) {
@@ -83,7 +109,11 @@ TEST(Sim, UpdaterStillWaitingAfterAThousandSleepsIsEnded) {
     sim.Write("/.sim/unplugged/BRIMWOOD/taken", "");
     SimRun run = sim.Run();
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(SplitLines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.report.find("update-sim: the updater still waits 1000 sleeps after the stick "
+                              "was pulled\nupdate-sim: exit status 3\n"),
+              std::string::npos)
+        << run.report;
     EXPECT_EQ(sim.TraceOf("sleep 1").size(), 1000u);
     EXPECT_TRUE(sim.TraceOf("exit ").empty());
     EXPECT_TRUE(sim.TraceOf("unplug ").empty());
@@ -162,7 +192,7 @@ TEST(Sim, OrdinaryUserGetsTheSameSandbox) {
         SimRun run = sim.RunUnprivileged();
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(sim.Trace(), CompleteRunTrace(1));
-        EXPECT_TRUE(sim.Unplugged());
+        EXPECT_FALSE(sim.Unplugged());
     }
     {
         SimInstrument sim;
@@ -191,8 +221,9 @@ TEST(Sim, RefusesToRunWhenTheSandboxCannotBeSetUp) {
         SimRun run = sim.Run({"-h"});
         EXPECT_EQ(run.status, 2) << c.blocker;
         EXPECT_EQ(run.out, "") << c.blocker;
-        Lines err = SplitLines(run.err);
-        ASSERT_EQ(err.size(), 1u) << run.err;
+        EXPECT_EQ(run.err, "") << c.blocker;
+        Lines err = SplitLines(run.report);
+        ASSERT_EQ(err.size(), 1u) << run.report;
         EXPECT_NE(err[0].find(c.named), std::string::npos) << err[0];
         EXPECT_FALSE(sim.Exists("/.sim/log")) << c.blocker;
         EXPECT_FALSE(sim.Exists("/.test/splash")) << c.blocker;

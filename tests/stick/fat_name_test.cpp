@@ -39,21 +39,44 @@ TEST(FatNameTest, RefusesWhatTheMountCannotStore) {
     EXPECT_EQ(DescribeFault("a:b.bin", NameFault::kForbidden), "holds ':', which FAT cannot store");
 }
 
-TEST(FatNameTest, FoldsOnlyAsciiLettersAndTrailingDots) {
+// As the virtual instrument's vfat mount answered: ASCII letters fold, other
+// bytes do not, trailing dots go, trailing blanks stay, and an 8.3 alias in
+// code page 437 capitals finds its entry.
+TEST(FatNameTest, FindsAsTheMountLooksNamesUp) {
     const struct {
-        std::string a, b;
-        bool same;
+        std::string wanted, entry;
+        bool found;
     } cases[] = {
-        {"AuxInfo.txt", "auxinfo.TXT", true},
-        {"app.bin", "app.bin.", true},
-        {"app.bin", "app.bin . .", true},
-        {"M\xC3\xBCller", "m\xC3\xBCLLER", true},
-        {"M\xC3\xBCller", "M\xC3\x9Cller", false},  // ü and Ü differ
-        {"a b", "ab", false},
+        {"auxinfo.TXT", "AuxInfo.txt", true},
+        {"app.bin.", "app.bin", true},
+        {"app.bin ", "app.bin", false},
+        {"m\xC3\xBCLLER.txt", "M\xC3\xBCller.txt", true},  // müLLER finds Müller
+        {"M\xC3\x9CLLER.TXT", "M\xC3\xBCller.txt", true},  // MÜLLER.TXT, its alias
+        {"M\xC3\x9Cller.txt", "M\xC3\xBCller.txt", true},  // MÜller.txt folds to it
+        {"\xC3\xA4"
+         "bc.txt",
+         "\xC3\x84"
+         "BC.txt",
+         false},  // äbc.txt is not ÄBC.txt
+        {"Gr\xC3\x9C\xC3\x9F"
+         "e aus K\xC3\xB6ln.txt",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e aus K\xC3\xB6ln.txt",
+         false},  // no alias for a long name
         {"app.bin", ".app.bin", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SameName(c.a, c.b), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(Finds(c.wanted, c.entry), c.found) << c.wanted << " / " << c.entry;
+    }
+    EXPECT_TRUE(
+        SameName("\xC3\xA4"
+                 "bc.txt",
+                 "\xC3\x84"
+                 "BC.txt"));  // making one finds the other
+    EXPECT_EQ(ShortAlias("M\xC3\xBCller.txt"), "M\xC3\x9CLLER.TXT");
+    const std::string noAlias[] = {"longername.txt", "a.b.c", "a+b.txt", "a.text", ".profile"};
+    for (const std::string& name : noAlias) {
+        EXPECT_EQ(ShortAlias(name), std::nullopt) << name;
     }
 }
 

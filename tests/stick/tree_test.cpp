@@ -22,17 +22,20 @@ TEST(StickTreeTest, ListsEveryEntryFatCannotHoldWithoutBlocking) {
     WriteAll(stick / "firmware/AuxInfo.txt", "SectionList\n");
     WriteAll(stick / "firmware/auxinfo.txt", "");
     WriteAll(stick / "firmware/a:b.bin", "");
+    WriteAll(stick / "firmware/Z\xC3\xBCrich.txt", "");  // its alias is the name below
+    WriteAll(stick / "firmware/Z\xC3\x9CRICH.TXT", "");
     WriteAll(stick / "firmware/fine.bin", "");
     ASSERT_EQ(::mkfifo((stick / "firmware/pipe").c_str(), 0644), 0);
     ASSERT_EQ(::symlink("/etc/passwd", (stick / "firmware/link").c_str()), 0);
     ASSERT_EQ(::truncate((stick / "firmware/fine.bin").c_str(), 0x100000000LL), 0);
 
     const std::vector<TreeProblem> problems = CheckTree(stick.path());
-    ASSERT_EQ(problems.size(), 5u);
+    ASSERT_EQ(problems.size(), 6u);
     const struct {
         EntryFault fault;
         std::string path;
     } expected[] = {
+        {EntryFault::kSameName, "firmware/Z\xC3\xBCrich.txt"},
         {EntryFault::kName, "firmware/a:b.bin"},
         {EntryFault::kSameName, "firmware/auxinfo.txt"},
         {EntryFault::kTooLarge, "firmware/fine.bin"},
@@ -44,7 +47,7 @@ TEST(StickTreeTest, ListsEveryEntryFatCannotHoldWithoutBlocking) {
         EXPECT_EQ(problems[i].path, expected[i].path);
         EXPECT_NE(problems[i].message.find(expected[i].path), std::string::npos);
     }
-    EXPECT_EQ(problems[1].other, "firmware/AuxInfo.txt");
+    EXPECT_EQ(problems[2].other, "firmware/AuxInfo.txt");
 }
 
 TEST(StickTreeTest, ResolvesAsTheMountedStickDoes) {
@@ -79,6 +82,13 @@ TEST(StickTreeTest, ResolvesAsTheMountedStickDoes) {
 TEST(StickTreeTest, PicksOneEntryWhereNamesClash) {
     EXPECT_EQ(FindName({"help.txt", "HELP.txt"}, "Help.Txt"), "HELP.txt");
     EXPECT_EQ(FindName({"help.txt"}, "..."), std::nullopt);
+    EXPECT_EQ(FindName({"M\xC3\x9CLLER.TXT", "M\xC3\xBCller.txt"}, "M\xC3\x9CLLER.TXT"),
+              "M\xC3\x9CLLER.TXT");  // the entry's own name before another's alias
+    // The index a server keeps for many lookups answers the same.
+    const NameIndex index({"help.txt", "HELP.txt", "a:b"});
+    ASSERT_NE(index.Find("Help.Txt."), nullptr);
+    EXPECT_EQ(*index.Find("Help.Txt."), "HELP.txt");
+    EXPECT_EQ(index.Find("a:b"), nullptr);
 }
 
 }  // namespace

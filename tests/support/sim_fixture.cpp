@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -171,10 +172,24 @@ pid_t SimInstrument::Start(const std::vector<std::string>& args) const {
     return pid;
 }
 
+namespace {
+
+// Moves update-sim's own lines from the run's standard error to its report.
+SimRun SplitReport(SimRun run) {
+    std::string err;
+    for (const std::string& line : SplitLines(run.err)) {
+        (line.rfind("update-sim: ", 0) == 0 ? run.report : err) += line + "\n";
+    }
+    run.err = err;
+    return run;
+}
+
+}  // namespace
+
 SimRun SimInstrument::Run(const std::vector<std::string>& args) const {
     std::vector<std::string> command{UPD_SIM_BINARY, root_};
     command.insert(command.end(), args.begin(), args.end());
-    return Execute(command);
+    return SplitReport(Execute(command));
 }
 
 SimRun SimInstrument::RunUnprivileged(const std::vector<std::string>& args) const {
@@ -199,7 +214,7 @@ SimRun SimInstrument::RunUnprivileged(const std::vector<std::string>& args) cons
     std::vector<std::string> command{"setpriv",        "--reuid=65534", "--regid=65534",
                                      "--clear-groups", program,         root_};
     command.insert(command.end(), args.begin(), args.end());
-    return Execute(command);
+    return SplitReport(Execute(command));
 }
 
 bool SimInstrument::UserNamespacesAvailable() {
@@ -259,7 +274,19 @@ std::vector<std::string> SimInstrument::Messages() const {
 }
 
 std::vector<std::string> SimInstrument::Trace() const {
-    return SplitLines(Read("/.sim/log"));
+    std::vector<std::string> lines;
+    for (std::string& line : SplitLines(Read("/.sim/log"))) {
+        if (line.rfind("warning ", 0) != 0) {
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
+bool SimInstrument::StickWasVfat() const {
+    const std::vector<std::string> lines = SplitLines(Read("/.sim/log"));
+    return std::none_of(lines.begin(), lines.end(),
+                        [](const std::string& line) { return line.rfind("warning ", 0) == 0; });
 }
 
 std::vector<std::string> SimInstrument::TraceOf(const std::string& prefix) const {

@@ -15,9 +15,10 @@
 namespace upd::testing {
 
 struct SimRun {
-    int status = -1;  // exit status of update-sim; -1 when it did not exit normally
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int status = -1;     // exit status of update-sim; -1 when it did not exit normally
+    std::string out;     // standard output
+    std::string err;     // standard error; of update-sim's runs, the updater's own lines
+    std::string report;  // update-sim's own lines on standard error ("update-sim: ...")
 };
 
 // The USB ports whose usb-storage bindings the updater looks for.
@@ -87,7 +88,11 @@ class SimInstrument {
     // What runs left behind.
     std::optional<std::string> ErrorFile() const;  // its content, or none
     std::vector<std::string> Messages() const;     // splash messages, in order
-    std::vector<std::string> Trace() const;        // lines of ROOT/.sim/log
+    // Lines of ROOT/.sim/log, without the simulator's warnings.
+    std::vector<std::string> Trace() const;
+    // Whether the last run's stick looked names up as vfat does: false when
+    // FUSE could not be used here and the stick was a plain bind mount.
+    bool StickWasVfat() const;
     // Trace lines starting with `prefix` (e.g. "system ", "mount ").
     std::vector<std::string> TraceOf(const std::string& prefix) const;
     int Reboots() const;  // times the stand-in /sbin/reboot ran

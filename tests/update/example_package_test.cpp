@@ -60,7 +60,6 @@ TEST(ExamplePackageTest, InstallsOverFirmware1) {
     // Installed once, the same package run again changes nothing: the main
     // application is gated by its time stamp, the help text by its content,
     // the settings by their version.
-    std::filesystem::rename(sim.Stick(), sim.Host(SimInstrument::kStick));
     run = sim.Run({"-s", "-t", "2026-12-01 10:00:00"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(sim.ErrorFile(), "1902 660\n");

@@ -171,19 +171,6 @@ TEST(RunnerCodesTest, ManifestFailuresTearTheRunDown) {
          },
          {"-s"},
          true},
-        {"manifest is a FIFO",
-         610,
-         [](const SimInstrument& sim) { MakeFifo(sim.Stick("firmware/AuxInfo.txt")); },
-         {},
-         true},
-        {"signature file is a FIFO",
-         668,
-         [&](const SimInstrument& sim) {
-             signedManifest(sim);
-             MakeFifo(sim.Stick(sig));
-         },
-         {"-s"},
-         true},
         {"public key is a FIFO",
          668,
          [&](const SimInstrument& sim) {
@@ -277,8 +264,11 @@ TEST(RunnerCodesTest, TransferFailuresEndTheRunWithoutTeardown) {
         {"source missing", 651, with([](const SimInstrument& sim, Keys&) {
              sim.Remove("/dev/disk/by-label/BRIMWOOD/firmware/app.bin");
          })},
-        {"source is a FIFO", 658,
-         with([](const SimInstrument& sim, Keys&) { MakeFifo(sim.Stick("firmware/app.bin")); })},
+        {"source is a FIFO", 658, with([](const SimInstrument& sim, Keys& k) {
+             sim.MakeDir("/home/Brimwood/pkg");
+             MakeFifo(sim.Host("/home/Brimwood/pkg/app.bin"));
+             Set(k, "SrcDir", "/home/Brimwood/pkg");
+         })},
         {"interim parent missing", 648,
          with([](const SimInstrument&, Keys& k) { Set(k, "InterimDir", "/home/none/tmp"); })},
         {"interim path is a directory", 658, with([](const SimInstrument& sim, Keys&) {
@@ -293,8 +283,10 @@ TEST(RunnerCodesTest, TransferFailuresEndTheRunWithoutTeardown) {
          })},
         {"installed file missing", 654,
          with([](const SimInstrument& sim, Keys&) { sim.Remove("/home/Brimwood/bin/app.bin"); })},
-        {"interim copy on another file system", 655,
-         with([](const SimInstrument&, Keys& k) { Set(k, "InterimDir", "/mnt/tmp"); })},
+        {"interim copy cannot be moved into place", 655, with([](const SimInstrument&, Keys& k) {
+             Set(k, "DestFile", "missing/app.bin");
+             Set(k, "DestNoExist", "true");
+         })},
     });
 }
 
@@ -353,17 +345,22 @@ TEST(RunnerCodesTest, OtherOperationFailuresEndTheRunWithoutTeardown) {
          })},
         {"config: package unreadable", 627, config([](const SimInstrument& sim, Keys&) {
              sim.Remove("/dev/disk/by-label/BRIMWOOD/firmware/app.conf");
-             MakeSocket(sim.Stick("firmware/app.conf"));
+             sim.MakeDir("/dev/disk/by-label/BRIMWOOD/firmware/app.conf");
          })},
         {"config: installed is a FIFO", 626, config([](const SimInstrument& sim, Keys&) {
              MakeFifo(sim.Host("/home/Brimwood/cfg/app.conf"));
          })},
-        {"config: package is a FIFO", 627,
-         config([](const SimInstrument& sim, Keys&) { MakeFifo(sim.Stick("firmware/app.conf")); })},
+        {"config: package is a FIFO", 627, config([](const SimInstrument& sim, Keys& k) {
+             sim.MakeDir("/home/Brimwood/pkg");
+             MakeFifo(sim.Host("/home/Brimwood/pkg/app.conf"));
+             Set(k, "SrcDir", "/home/Brimwood/pkg");
+         })},
         {"config: package is a FIFO, with SHA256Hash", 627,
          config([](const SimInstrument& sim, Keys& k) {
              Set(k, "SHA256Hash", Sha256Hex("V2\nGain 1\n"));
-             MakeFifo(sim.Stick("firmware/app.conf"));
+             sim.MakeDir("/home/Brimwood/pkg");
+             MakeFifo(sim.Host("/home/Brimwood/pkg/app.conf"));
+             Set(k, "SrcDir", "/home/Brimwood/pkg");
          })},
         {"config: old backup is a directory", 628, config([](const SimInstrument& sim, Keys&) {
              sim.MakeDir("/home/Brimwood/backup/app.conf.bak/x");
@@ -392,8 +389,10 @@ TEST(RunnerCodesTest, OtherOperationFailuresEndTheRunWithoutTeardown) {
         {"flash: no WriteCommand", 639, flashErase("WriteCommand")},
         {"flash: data is a FIFO, with SHA256Hash", 658,
          [](const SimInstrument& sim) {
-             MakeFifo(sim.Stick("firmware/boot.img"));
+             sim.MakeDir("/home/Brimwood/pkg");
+             MakeFifo(sim.Host("/home/Brimwood/pkg/boot.img"));
              Keys keys = Flash();
+             Set(keys, "DataPath1", "/home/Brimwood/pkg/boot.img");
              Set(keys, "SHA256Hash", Sha256Hex("boot"));
              Single(sim, keys);
          }},

@@ -26,13 +26,8 @@ class RunnerFlowTest : public ::testing::Test {
         sim.WriteScript("/home/Brimwood/bin/brimwood", "exit 0\n");
     }
 
-    // Puts the stick back and forgets the previous run's trace.
-    void Replug() const {
-        if (sim.Unplugged()) {
-            std::filesystem::rename(sim.Stick(), sim.Host(SimInstrument::kStick));
-        }
-        sim.Remove("/.sim");
-    }
+    // Forgets the previous run's trace (update-sim put the stick back).
+    void ForgetTrace() const { sim.Remove("/.sim"); }
 
     // The sections that ran, in order.
     std::vector<std::string> Ran() const {
@@ -98,7 +93,7 @@ TEST_F(RunnerFlowTest, RunListAndDispatch) {
         SCOPED_TRACE(c.what);
         sim.Remove("/.test/commands");
         sim.Remove("/.test/reboot");
-        Replug();
+        ForgetTrace();
         sim.WriteManifest(c.manifest);
         SimRun run = sim.Run();
         EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -285,7 +280,7 @@ TEST_F(RunnerFlowTest, RemoveFilesNumbering) {
         SCOPED_TRACE(c.what);
         Keys keys = c.keys;
         keys.insert(keys.begin(), {"Operation", "RemoveFiles"});
-        Replug();
+        ForgetTrace();
         sim.WriteManifest("SectionList\nSequence = R\n" + SectionText("R", keys));
         SimRun run = sim.Run();
         EXPECT_EQ(run.status, c.status);

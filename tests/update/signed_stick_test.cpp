@@ -75,12 +75,13 @@ TEST(SignedStickTest, FileChangedAfterSigningIsRefusedBeforeAnythingChanges) {
     }
 }
 
-// The flash writer rewrites the stick's file before it reads what it was
-// given; the configuration is read from the stick once. Both install the
-// bytes that were checked.
+// The stick's file changes before the flash writer reads what it was given
+// (the writer rewrites the stick's folder); the configuration is read from
+// the stick once. Both install the bytes that were checked.
 TEST(SignedStickTest, SignedStickInstallsTheVerifiedBytesWhateverItAnswersLater) {
     SimInstrument sim;
-    SignedPackage(sim, "Cfg, Flash", "printf other > /mnt/firmware/boot.img\n");
+    SignedPackage(sim, "Cfg, Flash",
+                  "printf other > " + std::string(SimInstrument::kStick) + "/firmware/boot.img\n");
     // Closes are watched too, or inotify would merge two opens into one event.
     const int watch = ::inotify_init1(IN_NONBLOCK);
     ASSERT_GE(
