@@ -301,6 +301,9 @@ TEST(LintDiagnosticsTest, EachProblemIsReportedWhereItStands) {
          Manifest({Transfer(
              {{"SrcDir", "/mnt/FIRMWARE"}, {"SrcFile", "App.Bin."}, {"MD5Hash", Md5Hex("x")}})}),
          kError, 649, -1, "does not match"},
+        {"stick: a name found by its 8.3 alias",
+         Manifest({Transfer({{"SrcFile", "M\xc3\x9cLLER.BIN"}, {"MD5Hash", Md5Hex("x")}})}), kError,
+         649, -1, "does not match", OnStick("firmware/M\xc3\xbcller.bin", "m\n")},
         {"stick: the manifest in other letter case", kNoManifest, kWarning, 0, 4, "no operation",
          OnStick("FIRMWARE/AUXINFO.TXT", Manifest({{{"Operation", "Copy"}}}))},
         // Programs that cannot run: certain failures, or warnings where the
