@@ -411,3 +411,29 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
 
 }  // namespace
 }  // namespace upd::testing
+
+namespace upd::testing {
+namespace {
+
+// A stick folder that no FAT stick can be: the checker names the entry as an
+// error of the stick (and still predicts the run as the folder stands), and
+// update-sim refuses the stick before the updater runs.
+TEST(LintScenariosTest, AStickNoFatStickCanBeIsRefusedBothWays) {
+    SimInstrument sim;
+    Transfer()(sim);
+    sim.Remove(std::string(SimInstrument::kStick) + "/firmware/app.bin");
+    ASSERT_EQ(::mkfifo(sim.Stick("firmware/app.bin").c_str(), 0644), 0);
+    const std::vector<lint::Finding> findings = lint::LintStick(OptionsFor(sim, {}));
+    EXPECT_EQ(lint::ExitStatus(findings), 2);
+    EXPECT_EQ(lint::PredictedCode(findings), 658);
+    EXPECT_NE(lint::FormatText(findings).find("firmware/app.bin is no regular file"),
+              std::string::npos)
+        << lint::FormatText(findings);
+    const SimRun run = sim.Run();
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.report.find("firmware/app.bin"), std::string::npos) << run.report;
+    EXPECT_FALSE(sim.ErrorFile().has_value());
+}
+
+}  // namespace
+}  // namespace upd::testing
