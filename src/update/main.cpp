@@ -14,11 +14,11 @@
 #include "diag/dpr.h"
 #include "platform/platform.h"
 #include "update/update.h"
+#include "util/program.h"
 
 namespace upd {
 namespace {
 
-constexpr char kVersion[] = "v0.4";
 constexpr char kBuildDate[] = "Fri Jan 24 12:50:32 2020";
 
 constexpr const char* kUsage[] = {
@@ -44,7 +44,7 @@ constexpr FlagOption kFlagOptions[] = {
 };
 
 void PrintBanner() {
-    std::printf("Z4412 firmware updater %s (%s)\n", kVersion, kBuildDate);
+    std::printf("Z4412 firmware updater v%s (%s)\n", Version(), kBuildDate);
 }
 
 void PrintUsage() {

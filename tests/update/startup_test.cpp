@@ -7,13 +7,16 @@
 #include <vector>
 
 #include "support/sim_fixture.h"
+#include "util/program.h"
 
 namespace upd::testing {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-constexpr char kBanner[] = "Z4412 firmware updater v0.4 (Fri Jan 24 12:50:32 2020)\n";
+// The banner names the project's version.
+const std::string kBanner =
+    std::string("Z4412 firmware updater v") + Version() + " (Fri Jan 24 12:50:32 2020)\n";
 constexpr char kUsage[] =
     "Usage: ./update [-d <device>] [-t <timestamp>] [-f] [-m]\n"
     "       where:\n"
@@ -43,7 +46,7 @@ TEST(StartUp, HelpPrintsUsageAndStopsBeforeTheDevice) {
         sim.Remove(SimInstrument::kDownloadDir);
         SimRun run = sim.Run(args);
         EXPECT_EQ(run.status, 1) << args[0];
-        EXPECT_EQ(run.out, std::string(kBanner) + kUsage) << args[0];
+        EXPECT_EQ(run.out, kBanner + kUsage) << args[0];
         EXPECT_EQ(run.err, "");
         EXPECT_FALSE(sim.ErrorFile());
         EXPECT_TRUE(sim.Exists(SimInstrument::kDownloadDir));
