@@ -21,6 +21,7 @@
 
 #include "fuzz_support.h"
 #include "platform/platform.h"
+#include "run_case.h"
 #include "run_input.h"
 #include "run_instrument.h"
 #include "run_model.h"
@@ -31,14 +32,11 @@ namespace {
 
 using upd::fuzz::Call;
 using upd::fuzz::Case;
+using upd::fuzz::Outcome;
 using upd::fuzz::Replay;
+using upd::fuzz::Store;
+using upd::fuzz::TooLong;
 using upd::fuzz::Tree;
-
-// Most names a run list of a fuzzed manifest may have. Lists that name lists
-// several times multiply up to the updater's own limit of 65,536 names, and a
-// run that long would spend the fuzzer's time on one input; the expansion
-// and its limit are fuzzed on their own elsewhere.
-constexpr size_t kRunListLimit = 32;
 
 upd::fuzz::RunSandbox& Sandbox() {
     static upd::fuzz::RunSandbox sandbox;
@@ -56,8 +54,7 @@ bool TemporaryLeft(const Tree& tree) {
     for (const auto& [path, file] : tree.files) {
         const std::string name = path.substr(path.rfind('/') + 1);
         if (name.find(".update-tmp") != std::string::npos ||
-            name.find(".backup-tmp") != std::string::npos ||
-            path == upd::kFlashCopyPath) {
+            name.find(".backup-tmp") != std::string::npos || path == upd::kFlashCopyPath) {
             return true;
         }
     }
@@ -167,38 +164,6 @@ struct OtherNames {
     }
 };
 
-// What a run returned, and the commands it made.
-struct Outcome {
-    int status = -1;
-    upd::UpdateInfo info{};
-    std::vector<Call> calls;
-};
-
-// The updater's run from the mounted stick, with the input's options.
-Outcome Run(const Case& c) {
-    Outcome out;
-    std::snprintf(out.info.device, sizeof out.info.device, "%s", Replay::kStick);
-    if (c.options & upd::fuzz::kForce) {
-        out.info.flags |= upd::UPD_FORCE;
-    }
-    if (c.options & upd::fuzz::kTimeStamp) {
-        out.info.flags |= upd::UPD_TIMESTAMP;
-        std::snprintf(out.info.timeStamp, sizeof out.info.timeStamp, "%s", c.stamp.c_str());
-    }
-    if (c.signing != upd::fuzz::Signing::kNone) {
-        out.info.flags |= upd::UPD_SSL;
-    }
-    upd::fuzz::RunPlatform platform(c.failing, c.options & upd::fuzz::kKilled,
-                                    c.options & upd::fuzz::kUmountFails);
-    upd::platform::Platform* previous = upd::platform::Install(&platform);
-    upd::Mounted = true;
-    upd::AuxInfo = false;
-    out.status = upd::RunSequence(&out.info);
-    upd::platform::Install(previous);
-    out.calls = std::move(platform.calls);
-    return out;
-}
-
 // The error file holds one code of the table; a failed run has reported a
 // failure there and shown it on the display.
 void CheckReport(const Outcome& outcome) {
@@ -224,92 +189,6 @@ void CheckReport(const Outcome& outcome) {
         }
         FUZZ_CHECK(wasShown);
     }
-}
-
-// The manifest loaded again after a run, with its run list; both released
-// with the object.
-class Store {
-  public:
-    explicit Store(const std::string& manifest, size_t limit = upd::kMaxRunListEntries) {
-        // An empty manifest is read from an empty stream, as the updater does.
-        static char none[1];
-        FILE* stream = manifest.empty()
-                           ? ::fmemopen(none, 0, "r")
-                           : ::fmemopen(const_cast<char*>(manifest.data()), manifest.size(), "r");
-        if (stream == nullptr) {
-            return;
-        }
-        const bool read = upd::ReadAuxInfoStream(stream) != 0;
-        std::fclose(stream);
-        read_ = read;
-        loaded_ = read && upd::BuildSectionList("SectionList", "Sequence", &list_, limit);
-    }
-    ~Store() {
-        upd::FreeSectionList(&list_);
-        upd::FreeAuxInfo();
-    }
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
-
-    // Whether the manifest was read and its run list built.
-    bool loaded() const { return loaded_; }
-    // Whether the manifest was read (its run list may have failed).
-    bool read() const { return read_; }
-    const upd::Section* list() const { return list_; }
-
-  private:
-    upd::Section* list_ = nullptr;
-    bool read_ = false;
-    bool loaded_ = false;
-};
-
-// A bound on the names of the manifest's run list, from its text alone: a
-// list of n items holds at most n times the names of its longest item, so
-// the run list holds at most the product of (commas + 1) over the lines of
-// the SectionList section. Lines are counted generously (every section whose
-// name mentions it, whatever their form), so the bound is never too low.
-size_t ListBound(std::string_view manifest) {
-    size_t bound = 1;
-    bool inList = false;
-    for (size_t start = 0; start < manifest.size() && bound <= kRunListLimit;) {
-        size_t end = manifest.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = manifest.size();
-        }
-        const std::string_view line = manifest.substr(start, end - start);
-        start = end + 1;
-        const size_t text = line.find_first_not_of(" \t\r");
-        if (text == std::string_view::npos || line[text] == '#' || line[text] == ';') {
-            continue;  // blank lines and comments end no section
-        }
-        if (line.find('=') == std::string_view::npos) {
-            constexpr std::string_view kList = "sectionlist";
-            inList = std::search(line.begin(), line.end(), kList.begin(), kList.end(),
-                                 [](unsigned char a, char b) { return std::tolower(a) == b; }) !=
-                     line.end();
-        } else if (inList) {
-            bound *= static_cast<size_t>(std::count(line.begin(), line.end(), ',')) + 1;
-        }
-    }
-    return bound;
-}
-
-// Whether the manifest's run list has more names than kRunListLimit. The
-// input is then not run. A list that fails sooner (a cycle, an empty list) is
-// run: the updater refuses it as quickly.
-bool TooLong(const std::string& manifest) {
-    if (ListBound(manifest) <= kRunListLimit) {
-        return false;
-    }
-    const Store store(manifest, kRunListLimit);
-    if (!store.read() || store.loaded()) {
-        return false;
-    }
-    size_t names = 0;
-    for (const upd::Section* s = store.list(); s != nullptr; s = s->next) {
-        ++names;
-    }
-    return names == kRunListLimit;
 }
 
 // Every installed path that was a whole file is still one: an old file, a
@@ -379,7 +258,9 @@ void CheckComplete(const Replay& replay, const Tree& after) {
 // the instrument's empty folders.
 void EnterSandbox() {
     Sandbox().Enter();
+    Sandbox().MountDev();
     upd::fuzz::NoteMounts();
+    upd::fuzz::Mounts().erase("/dev");  // the sandbox's own, holding /dev/null
     ::umask(022);
     for (const char* d : upd::fuzz::kLayoutDirs) {
         FUZZ_CHECK(::mkdir(d, 0755) == 0 || errno == EEXIST);

@@ -6,11 +6,13 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,19 +20,49 @@
 #include "platform/platform.h"
 #include "run_input.h"
 #include "run_model.h"
+#include "stick/shell_words.h"
 #include "update/update.h"
 
 namespace upd::fuzz {
 
 inline constexpr const char* kPackageFiles[] = {"/mnt/pkg/a", "/mnt/pkg/b", "/mnt/pkg/c"};
 
+// The status the instrument's shell gives a command that it cannot run at
+// all, as the kernel sees the sandbox: 2 for a quote never closed; for one
+// simple command whose program is named by a path, 127 when the path finds
+// nothing and 126 when it is no regular file, has no execute bit or lies on
+// a file system mounted without exec rights. 0 when the program may run.
+inline int ShellRefusal(const std::string& command) {
+    const stick::ShellWords split = stick::SplitShellWords(command);
+    if (!split.complete) {
+        return 2 << 8;
+    }
+    for (const stick::ShellWord& word : split.words) {
+        if (!split.simple || !word.program || word.expands ||
+            word.text.find('/') == std::string::npos) {
+            continue;
+        }
+        struct stat st {};
+        struct statvfs fs {};
+        if (::stat(word.text.c_str(), &st) != 0) {
+            return 127 << 8;
+        }
+        if (!S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0 ||
+            (::statvfs(word.text.c_str(), &fs) == 0 && (fs.f_flag & ST_NOEXEC))) {
+            return 126 << 8;
+        }
+    }
+    return 0;
+}
+
 // A platform that mounts nothing and runs nothing: commands are recorded and
-// given the statuses the input chose, and the stick is pulled at the first
-// sleep.
+// given the statuses the input chose (with `shellModel`, the shell's own
+// status first where it cannot run the program), and the stick is pulled at
+// the first sleep.
 class RunPlatform final : public platform::Platform {
   public:
-    RunPlatform(uint16_t failing, bool killed, bool umountFails)
-        : failing_(failing), killed_(killed), umountFails_(umountFails) {}
+    RunPlatform(uint16_t failing, bool killed, bool umountFails, bool shellModel = false)
+        : failing_(failing), killed_(killed), umountFails_(umountFails), shellModel_(shellModel) {}
 
     int Mount(const char*, const char*, const char*, unsigned long, const void*) override {
         errno = EPERM;
@@ -46,8 +78,8 @@ class RunPlatform final : public platform::Platform {
     void Sync() override {}
     int System(const char* command) override {
         const size_t n = calls.size();
-        int status = 0;
-        if (n < 16 && (failing_ >> n) & 1) {
+        int status = shellModel_ ? ShellRefusal(command) : 0;
+        if (status == 0 && n < 16 && (failing_ >> n) & 1) {
             status = killed_ ? SIGKILL : 1 << 8;
         }
         calls.push_back({command, status});
@@ -76,6 +108,7 @@ class RunPlatform final : public platform::Platform {
     uint16_t failing_;
     bool killed_;
     bool umountFails_;
+    bool shellModel_;
     unsigned sleeps_ = 0;
 };
 
@@ -142,8 +175,9 @@ inline void Restore(const Tree& now, const Tree& base) {
         }
     }
     for (const std::string& dir : base.dirs) {
-        if (!now.dirs.count(dir)) {
-            FUZZ_CHECK(::mkdir(dir.c_str(), 0755) == 0);
+        if (!now.dirs.count(dir) && ::mkdir(dir.c_str(), 0755) != 0) {
+            std::fprintf(stderr, "cannot make %s again: %s\n", dir.c_str(), std::strerror(errno));
+            FUZZ_CHECK(false);
         }
     }
 }

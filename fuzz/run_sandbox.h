@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -147,6 +148,31 @@ class RunSandbox {
     }
 
     bool entered() const { return entered_; }
+
+    // Gives /dev a file system of its own that holds the null device, as on
+    // any system: a folder that holds a mount could be moved by a run (a
+    // rename of it succeeds), and the mount could then not be removed; a
+    // mount point cannot be moved. Once entered.
+    void MountDev() {
+        const int null = ::open("/dev/null", O_PATH | O_CLOEXEC);
+        FUZZ_CHECK(null >= 0);
+        FUZZ_CHECK(::mount("upd-fuzz-dev", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") ==
+                   0);
+        const int made = ::open("/dev/null", O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        FUZZ_CHECK(made >= 0 && ::close(made) == 0);
+        const std::string source = "/proc/self/fd/" + std::to_string(null);
+        FUZZ_CHECK(::mount(source.c_str(), "/dev/null", nullptr, MS_BIND, nullptr) == 0);
+        ::close(null);
+    }
+
+    // Gives the stick a file system of its own at /mnt, as on the instrument:
+    // another device (a rename between it and the instrument fails) mounted
+    // without exec rights. Once entered.
+    void MountStick() {
+        FUZZ_CHECK(::mkdir("/mnt", 0755) == 0 || errno == EEXIST);
+        FUZZ_CHECK(::mount("upd-fuzz-stick", "/mnt", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") ==
+                   0);
+    }
 
     // Makes the folders libFuzzer writes to read-only for a run, or writable
     // again after it: while the updater runs, nothing outside the sandbox's

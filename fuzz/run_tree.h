@@ -109,11 +109,11 @@ inline void Walk(int dirfd, const std::string& dir, Tree* tree) {
     // buffer per folder would be most of the cost of a walk. The entries'
     // types spare a stat of each folder.
     alignas(8) char buf[4096];
-    // The largest entry getdents64 gives: its header and a name of 255 bytes,
-    // aligned to 8. The kernel fills the buffer until the next entry does not
-    // fit, so a call that left room for one more read the folder to its end.
-    constexpr long kLargestEntry = (offsetof(dirent64, d_name) + 256 + 7) / 8 * 8;
-    for (long n = sizeof buf; n > static_cast<long>(sizeof buf) - kLargestEntry;) {
+    // Read until the kernel gives nothing more: a short read does not mean
+    // the end of the folder (tmpfs returns one before its end after some
+    // renames and removals), and an entry missed is a file or folder the
+    // sandbox is never taken back from.
+    for (long n = 1; n > 0;) {
         n = ::syscall(SYS_getdents64, dirfd, buf, sizeof buf);
         FUZZ_CHECK(n >= 0);
         for (long at = 0; at < n;) {

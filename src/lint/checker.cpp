@@ -10,8 +10,8 @@
 
 namespace upd::lint {
 
-Checker::Checker(const Options& options, ManifestLines lines)
-    : options_(options), lines_(std::move(lines)), paths_(options.stick, options.instrumentRoot) {}
+Checker::Checker(const Options& options)
+    : options_(options), paths_(options.stick, options.instrumentRoot) {}
 
 Value Checker::Read(std::string_view section, const char* key, int size) const {
     const std::string name(section);
@@ -38,6 +38,28 @@ void Checker::Error(std::string_view section, int line, int code, std::string me
 void Checker::Warn(std::string_view section, int line, std::string message, int code) {
     findings_.push_back(
         Finding{Severity::kWarning, std::string(section), line, std::move(message), code});
+}
+
+void Checker::StickError(std::string message) {
+    findings_.push_back(Finding{Severity::kError, "", 0, std::move(message), 0});
+}
+
+void Checker::Assume(Unknowable what, std::string_view section, int line, int code,
+                     std::string message) {
+    if (stopCode_ == 0) {
+        assumptions_.push_back(
+            Assumption{what, std::string(section), line, code, std::move(message)});
+    }
+}
+
+Report Checker::TakeReport() {
+    if (written_ > 0) {
+        assumptions_.push_back(Assumption{Unknowable::kDiskSpace, "", 0, 0,
+                                          "the instrument has room for the " +
+                                              std::to_string(written_) +
+                                              " bytes the run writes (copies, merged files)"});
+    }
+    return Report{std::move(findings_), std::move(assumptions_)};
 }
 
 const std::vector<std::string_view>& KeysRead(std::string_view operation) {

@@ -26,14 +26,15 @@ struct Value {
 
 class Checker {
   public:
-    Checker(const Options& options, ManifestLines lines);
+    explicit Checker(const Options& options);
 
     const Options& options() const { return options_; }
     const ManifestLines& lines() const { return lines_; }
+    void SetLines(ManifestLines lines) { lines_ = std::move(lines); }
     Paths& paths() { return paths_; }
     bool Signed() const { return !options_.publicKey.empty(); }
     // Whether the updater compares time stamps (-t given, -f not).
-    bool ComparesTimeStamps() const { return !options_.timeStamp.empty() && !options_.force; }
+    bool ComparesTimeStamps() const { return options_.timeStamp.has_value() && !options_.force; }
 
     // The time-stamp results of the run so far (UPD_SAME, UPD_OLDER).
     std::uint32_t flags = 0;
@@ -44,15 +45,25 @@ class Checker {
     // later ones are still reported, marked as coming after that stop.
     void Error(std::string_view section, int line, int code, std::string message);
     void Warn(std::string_view section, int line, std::string message, int code = 0);
+    // An error of the stick as a whole, which no run reaches: it has no code.
+    void StickError(std::string message);
+    // Something the run depends on that the checker cannot know; noted only
+    // while the run has not stopped.
+    void Assume(Unknowable what, std::string_view section, int line, int code, std::string message);
+    // Bytes the run writes onto the instrument.
+    void Writes(std::uint64_t bytes) { written_ += stopCode_ == 0 ? bytes : 0; }
+    bool Stopped() const { return stopCode_ != 0; }
 
-    std::vector<Finding> TakeFindings() { return std::move(findings_); }
+    Report TakeReport();
 
   private:
     const Options& options_;
     ManifestLines lines_;
     Paths paths_;
     int stopCode_ = 0;
+    std::uint64_t written_ = 0;
     std::vector<Finding> findings_;
+    std::vector<Assumption> assumptions_;
 };
 
 // The checks of the operations, in the order of the updater's own checks.

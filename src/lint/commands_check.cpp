@@ -1,10 +1,14 @@
 // The checks of the sections that run commands on the instrument: MSP430Update
-// and FlashUpdate. What the commands themselves do is not knowable from the
-// stick; which of their failures go unreported is.
+// and FlashUpdate. A command's exit status is not knowable from the stick,
+// except where its program cannot run at all; which failures go unreported
+// is, and so are the stick files a command names.
 #include "digest/ssl.h"
 #include "lint/checker.h"
+#include "lint/steps.h"
+#include "stick/shell_words.h"
 #include "update/codes.h"
 #include "update/limits.h"
+#include "update/update.h"
 
 namespace upd::lint {
 
@@ -12,27 +16,114 @@ namespace {
 
 using State = Paths::State;
 
-// The stick paths (/mnt/...) that a command line names as words of its own.
-std::vector<std::string> StickPaths(const std::string& command) {
-    std::vector<std::string> paths;
-    std::size_t at = 0;
-    while ((at = command.find("/mnt/", at)) != std::string::npos) {
-        const bool starts =
-            at == 0 || std::string(" \t'\"=").find(command[at - 1]) != std::string::npos;
-        const std::size_t end = command.find_first_of(" \t'\";|&<>", at);
-        if (starts) {
-            paths.push_back(command.substr(at, end == std::string::npos ? end : end - at));
-        }
-        at = end == std::string::npos ? command.size() : end;
+constexpr char kMountPoint[] = "/mnt";
+
+// Whether the tree shows the top folder of `path` with something in it: a
+// tree that lacks it (say, one laid out for update-sim, whose /usr, /bin and
+// /lib are the workstation's) says nothing about the programs there.
+bool TreeShows(const Paths& paths, const std::string& path) {
+    const std::size_t start = path.find_first_not_of('/');
+    if (start == std::string::npos) {
+        return false;
     }
-    return paths;
+    const std::string top = "/" + path.substr(start, path.find('/', start) - start);
+    return top == kMountPoint ||
+           (paths.StateOf(top) == State::kDirectory && !paths.EmptyFolder(top));
+}
+
+// Why a program named by path cannot run on the instrument, "" when it can
+// or the checker cannot tell.
+std::string ProgramProblem(const Paths& paths, const std::string& program) {
+    const Paths::Entry e = paths.Look(program);
+    if (e.onStick) {
+        return e.state == State::kMissing
+                   ? "is not on the stick"
+                   : "lies on the stick, which the instrument mounts without the right to run "
+                     "programs";
+    }
+    switch (e.state) {
+        case State::kMissing:
+            return TreeShows(paths, program) ? "does not exist on the instrument" : "";
+        case State::kDirectory:
+            return "is a directory";
+        case State::kSpecial:
+            return "is no regular file";
+        case State::kFile:
+            return e.file->executable ? "" : "is not executable";
+        case State::kUnknown:
+            break;
+    }
+    return "";
+}
+
+// What the shell makes of a command line, as far as the stick and the tree tell.
+struct Outlook {
+    bool fails = false;                 // it cannot exit 0
+    std::string why;                    // why it fails
+    std::vector<std::string> problems;  // programs it names that cannot run
+};
+
+Outlook Foresee(const Paths& paths, const std::string& command) {
+    Outlook outlook;
+    const stick::ShellWords split = stick::SplitShellWords(command);
+    if (!split.complete) {
+        outlook.fails = true;
+        outlook.why = "a quote is never closed, and the shell refuses the command";
+        return outlook;
+    }
+    for (const stick::ShellWord& word : split.words) {
+        if (word.program && !word.expands && word.text.find('/') != std::string::npos) {
+            const std::string problem = ProgramProblem(paths, word.text);
+            if (!problem.empty()) {
+                outlook.problems.push_back("its program " + Quote(word.text) + " " + problem);
+            }
+        }
+    }
+    // One simple command: its status is its program's, and a program that
+    // cannot run makes the shell exit with 126 or 127.
+    if (split.simple && !outlook.problems.empty()) {
+        outlook.fails = true;
+        outlook.why = outlook.problems.front();
+    }
+    return outlook;
+}
+
+// A command whose status decides the run: a certain failure is the run's
+// error `code`; otherwise the prediction assumes that it exits 0.
+bool CheckDecidingCommand(Checker& c, const std::string& s, const char* key, const Value& v,
+                          const std::string& command, int code) {
+    const Outlook outlook = Foresee(c.paths(), command);
+    if (outlook.fails) {
+        c.Error(s, v.line, code, std::string(key) + " cannot exit 0: " + outlook.why);
+        return false;
+    }
+    for (const std::string& problem : outlook.problems) {
+        c.Warn(s, v.line, std::string(key) + ": " + problem);
+    }
+    c.Assume(Unknowable::kCommandStatus, s, v.line, code,
+             std::string(key) + " of [" + s + "] exits 0 (else the run stops with " +
+                 std::to_string(code) + ")");
+    return true;
+}
+
+// A command whose status the instrument ignores: what cannot run is a warning.
+void CheckIgnoredCommand(Checker& c, const std::string& s, const char* key, const Value& v,
+                         const std::string& command, const std::string& then) {
+    const Outlook outlook = Foresee(c.paths(), command);
+    if (outlook.fails) {
+        c.Warn(s, v.line, std::string(key) + " cannot exit 0: " + outlook.why + "; " + then);
+        return;
+    }
+    for (const std::string& problem : outlook.problems) {
+        c.Warn(s, v.line, std::string(key) + ": " + problem);
+    }
 }
 
 // Files on the stick that a command names: missing ones, and, in a signed run,
 // ones that no digest covers.
 void CheckNamedFiles(Checker& c, const std::string& s, const char* key, const Value& command) {
-    for (const std::string& path : StickPaths(command.text)) {
-        if (c.paths().Look(path) == State::kMissing) {
+    for (const std::string& path : stick::StickPathsIn(command.text, kMountPoint)) {
+        if (c.paths().StateOf(path) == State::kMissing) {
             c.Warn(s, command.line,
                    std::string(key) + " names " + Quote(path) + ", which is not on the stick");
         } else if (c.Signed()) {
@@ -41,6 +132,49 @@ void CheckNamedFiles(Checker& c, const std::string& s, const char* key, const Va
                        " from the stick unverified: no digest of a signed run covers it");
         }
     }
+}
+
+// The verified copy of a FlashUpdate's data file: made afresh at its own
+// name in the download folder (the folder made when missing), the data copied
+// into it and its digest checked.
+bool CheckFlashCopy(Checker& c, const std::string& s, const Value& data, const Value& sha256) {
+    Paths& paths = c.paths();
+    const auto fail = [&](int code, int line, const std::string& why) {
+        c.Error(s, line, code, why);
+        return false;
+    };
+    if (!paths.Exists(kDownloadDir) && !paths.MakeDirectory(kDownloadDir)) {
+        return fail(kErrCopyToInstrument, data.line,
+                    std::string(kDownloadDir) +
+                        " cannot be made: the data file cannot be copied "
+                        "onto the instrument");
+    }
+    paths.Unlink(kFlashCopyPath);
+    if (paths.Create(kFlashCopyPath, FileData{"", std::make_shared<const std::string>(), 0,
+                                              false}) != Paths::CreateResult::kDone) {
+        return fail(kErrCopyToInstrument, data.line,
+                    "no copy of the data file can be made at " + Quote(kFlashCopyPath));
+    }
+    const std::string why = !paths.Exists(data.text)
+                                ? "it does not exist"
+                                : WhyCopyFails(paths, data.text, kFlashCopyPath);
+    if (!why.empty() || !CopyStep(paths, data.text, kFlashCopyPath)) {
+        return fail(kErrCopyToInstrument, data.line,
+                    "DataPath1 " + Quote(data.text) + " cannot be copied onto the instrument: " +
+                        (why.empty() ? "the copy cannot be written" : why));
+    }
+    const std::optional<FileData> copy = paths.Regular(kFlashCopyPath);
+    if (!copy) {
+        return true;  // the checker cannot see the file
+    }
+    const std::string digest = copy->Sha256();
+    if (sha256.text != digest) {
+        return fail(
+            kErrSha256Differs, sha256.line,
+            "SHA256Hash does not match " + Quote(data.text) + " (its digest is " + digest + ")");
+    }
+    c.Writes(copy->size);
+    return true;
 }
 
 }  // namespace
@@ -74,6 +208,14 @@ bool CheckMSP430Update(Checker& c, const std::string& s) {
     for (const Command& cmd : commands) {
         CheckNamedFiles(c, s, cmd.key, cmd.value);
     }
+    const Value& jtag = commands[0].value;
+    if (!CheckDecidingCommand(c, s, "CommandJTAG", jtag, jtag.text, kErrMspJtagFailed)) {
+        return false;
+    }
+    CheckIgnoredCommand(c, s, "Command1", commands[1].value, commands[1].value.text,
+                        "the instrument then runs Command2");
+    CheckIgnoredCommand(c, s, "Command2", commands[2].value, commands[2].value.text,
+                        "the instrument goes on without reporting it");
     c.Warn(s, commands[1].value.line,
            "when Command1 fails and Command2 fails twice, the instrument goes on without "
            "reporting it");
@@ -110,40 +252,40 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
             return false;
         }
     }
+    const Value& device = keys[0].value;
+    const Value& write = keys[3].value;
     const Value& data = keys[4].value;
     const Value& sha256 = keys[5].value;
-    CheckNamedFiles(c, s, "WriteCommand", keys[3].value);
-    const State state = c.paths().Look(data.text);
+    Paths& paths = c.paths();
+    CheckNamedFiles(c, s, "WriteCommand", write);
     if (!sha256.found) {
+        const State state = paths.StateOf(data.text);
         if (state == State::kMissing) {
             c.Warn(s, data.line,
                    "DataPath1 " + Quote(data.text) +
                        " does not exist; the write command runs all the same");
-        } else if (c.Signed() && Paths::OnStick(data.text)) {
+        } else if (c.Signed() && paths.OnStick(data.text)) {
             c.Warn(
                 s, data.line,
                 "a signed run writes " + Quote(data.text) + " unverified: no SHA256Hash covers it");
         }
-        c.Warn(s, keys[3].value.line,
+        CheckIgnoredCommand(c, s, "WriteCommand", write,
+                            write.text + " " + data.text + " " + device.text,
+                            "the instrument goes on without reporting it");
+        c.Warn(s, write.line,
                "without SHA256Hash the instrument ignores the write command's exit status");
         return true;
     }
     // With the digest the data file is copied onto the instrument and checked
-    // before anything is written.
-    if (state == State::kMissing || state == State::kDirectory) {
-        c.Error(s, data.line, kErrTransferCopy,
-                "DataPath1 " + Quote(data.text) + " cannot be copied: it is not a file");
-        return false;
-    }
-    const std::optional<std::string> bytes = c.paths().Content(data.text);
-    char digest[kFlashDigestSize] = {};
-    if (bytes && (!SHA256Hash(bytes->c_str(), digest) || sha256.text != digest)) {
-        c.Error(s, sha256.line, kErrTransferSha256,
-                "SHA256Hash does not match " + Quote(data.text) + " (its digest is " +
-                    std::string(digest) + ")");
-        return false;
-    }
-    return true;
+    // before anything is written; the command is given the copy, which goes
+    // once the section is done.
+    const bool checked = CheckFlashCopy(c, s, data, sha256);
+    const bool written =
+        checked && CheckDecidingCommand(c, s, "WriteCommand", write,
+                                        write.text + " " + kFlashCopyPath + " " + device.text,
+                                        kErrFlashWriteFailed);
+    paths.Unlink(kFlashCopyPath);
+    return written;
 }
 
 }  // namespace upd::lint

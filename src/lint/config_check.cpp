@@ -1,12 +1,19 @@
 // The checks of a ConfigUpdate section, in the order the operation makes them:
 // values, required keys, the two files, the package's digest, the old backup,
-// the two versions, the backup move; then what the merge would keep and drop.
+// the two versions, the merged file, the backup and the install; then what
+// the merge would keep and drop. A file that is not a regular file is never
+// read: the operation refuses it.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "digest/ssl.h"
 #include "files/file.h"
 #include "lint/checker.h"
+#include "lint/steps.h"
 #include "update/codes.h"
 #include "update/limits.h"
 #include "update/update.h"
@@ -28,21 +35,31 @@ int Count(const LineList2* lines) {
 }
 
 // The lines in the file itself, counted as the line reader ends them.
-int RawLineCount(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "r"), std::fclose);
-    int lines = 0;
-    int last = '\n';
-    for (int ch; f && (ch = std::getc(f.get())) != EOF; last = ch) {
-        lines += ch == '\n' ? 1 : 0;
-    }
-    return lines + (last != '\n' ? 1 : 0);
+int RawLineCount(const std::string& bytes) {
+    const auto lines = static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
+    return lines + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);
+}
+
+// The lines the operation reads from a file's bytes, as reading the file gives them.
+bool ReadLines(const std::string& bytes, LineList2Owner* lines) {
+    return ReadMemory2(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                       lines->out()) != 0;
+}
+
+// The merged file as the operation writes it.
+std::string Merged(const LineList2Owner& package, const LineList2Owner& installed) {
+    std::string merged = std::string(package.head()->first) + "\n";
+    MergeConfigLines(package.head(), installed.head(), [&merged](const LineList2* line) {
+        merged += std::string(line->first) + line->rest + "\n";
+    });
+    return merged;
 }
 
 // Reading a file stops, without error, at its first line too long for the
 // line reader: the lines from there on take no part in the merge.
 void WarnCutShort(Checker& c, const std::string& s, int line, const std::string& path,
-                  const std::string& hostPath, const LineList2Owner& lines) {
-    if (RawLineCount(hostPath) > Count(lines.head())) {
+                  const std::string& bytes, const LineList2Owner& lines) {
+    if (RawLineCount(bytes) > Count(lines.head())) {
         c.Warn(s, line,
                "line " + std::to_string(Count(lines.head()) + 1) + " of " + Quote(path) +
                    " is longer than " + std::to_string(kLineListLineSize - 1) +
@@ -107,85 +124,92 @@ bool ReadValues(Checker& c, const std::string& s, Config* k) {
     return true;
 }
 
-}  // namespace
+// The merged file under a temporary name beside the installed one; its name,
+// or "" when none can be created.
+std::string CreateTemporary(Paths& paths, const std::string& dest, const FileData& merged,
+                            const std::vector<std::string>& own) {
+    for (const std::string& temp : TemporaryNames(paths, dest, "update-tmp", own)) {
+        paths.Unlink(temp);
+        switch (paths.Create(temp, merged)) {
+            case Paths::CreateResult::kDone:
+                return temp;
+            case Paths::CreateResult::kExists:
+                continue;
+            case Paths::CreateResult::kFailed:
+                return "";
+        }
+    }
+    return "";
+}
 
-bool CheckConfigUpdate(Checker& c, const std::string& s) {
-    Config k;
-    if (!ReadValues(c, s, &k)) {
+// A file the operation reads: a regular file, its bytes read into memory;
+// none when the checker cannot see it; false after reporting `code` for
+// anything else.
+bool ReadableFile(Checker& c, const std::string& s, int line, int code, const std::string& path,
+                  std::optional<FileData>* data) {
+    const Paths::Entry e = c.paths().Look(path);
+    if (e.state == State::kUnknown) {
+        return true;
+    }
+    if (e.state != State::kFile) {
+        c.Error(s, line, code,
+                Quote(path) +
+                    (e.state == State::kDirectory ? " is a directory" : " is no regular file") +
+                    ": the instrument cannot read it");
         return false;
     }
+    *data = e.file;
+    if (!(*data)->bytes) {
+        std::ifstream in((*data)->host, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            c.Error(s, line, code, Quote(path) + " cannot be read");
+            return false;
+        }
+        (*data)->bytes = std::make_shared<const std::string>(std::move(bytes));
+    }
+    return true;
+}
+
+bool Merge(Checker& c, const std::string& s, const Config& k, const std::string& source,
+           const std::optional<FileData>& verified) {
     Paths& paths = c.paths();
-    const std::string source = k.srcDir.text + "/" + k.srcFile.text;
     const std::string dest = k.destDir.text + "/" + k.destFile.text;
     const std::string backup = k.backupDir.text + "/" + k.backupFile.text;
-    if (paths.Look(source) == State::kMissing) {
-        c.Error(s, k.srcFile.line, kErrConfigSrcMissing,
-                "the package's configuration file " + Quote(source) +
-                    (Paths::OnStick(source) ? " is not on the stick" : " does not exist"));
+    std::optional<FileData> sourceBytes = verified;
+    if (!sourceBytes &&
+        !ReadableFile(c, s, k.srcFile.line, kErrConfigReadSrc, source, &sourceBytes)) {
         return false;
     }
-    if (paths.Look(dest) == State::kMissing) {
-        c.Error(s, k.destFile.line, kErrConfigDestMissing,
-                "the installed configuration file " + Quote(dest) + " does not exist");
-        return false;
+    if (!sourceBytes) {
+        return true;
     }
-    if (Paths::Same(backup, dest) || Paths::Same(backup, source)) {
-        c.Error(s, k.backupFile.line, kErrConfigBackupDest,
-                "the backup " + Quote(backup) + " is the " +
-                    (Paths::Same(backup, dest) ? "installed" : "package's") +
-                    " configuration file itself");
-        return false;
-    }
-    const std::optional<std::string> sourceBytes = paths.Content(source);
-    if (k.sha256.found && sourceBytes) {
-        char digest[kConfigDigestSize] = {};
-        if (!SHA256Hash(sourceBytes->c_str(), digest)) {
-            c.Error(s, k.srcFile.line, kErrConfigReadSrc, Quote(source) + " cannot be read");
-            return false;
-        }
-        if (k.sha256.text != digest) {
-            c.Error(s, k.sha256.line, kErrTransferSha256,
-                    "SHA256Hash does not match " + Quote(source) + " (its digest is " +
-                        std::string(digest) + ")");
-            return false;
-        }
-    }
-    if (!k.sha256.found && c.Signed() && Paths::OnStick(source)) {
-        c.Warn(s, k.srcFile.line,
-               "a signed run merges " + Quote(source) + " unverified: no SHA256Hash covers it");
-    }
-    if (paths.Look(backup) == State::kDirectory) {
-        c.Error(s, k.backupFile.line, kErrConfigRemoveBackup,
-                "the old backup " + Quote(backup) + " is a directory and cannot be removed");
-        return false;
-    }
-
     LineList2Owner package;
     LineList2Owner installed;
     double packageVersion = 0.0;
     double installedVersion = 0.0;
-    if (!sourceBytes) {
-        return true;
-    }
-    if (!ReadFile2(sourceBytes->c_str(), package.out())) {
+    if (!ReadLines(*sourceBytes->bytes, &package)) {
         c.Error(s, k.srcFile.line, kErrConfigReadSrc, Quote(source) + " cannot be read");
         return false;
     }
-    WarnCutShort(c, s, k.srcFile.line, source, *sourceBytes, package);
+    WarnCutShort(c, s, k.srcFile.line, source, *sourceBytes->bytes, package);
     if (!GetVersion(package.head(), &packageVersion)) {
         c.Error(s, k.srcFile.line, kErrConfigSrcVersion,
                 Quote(source) + " does not start with a version line (V and a non-zero number)");
         return false;
     }
-    const std::optional<std::string> destBytes = paths.Content(dest);
+    std::optional<FileData> destBytes;
+    if (!ReadableFile(c, s, k.destFile.line, kErrConfigReadDest, dest, &destBytes)) {
+        return false;
+    }
     if (!destBytes) {
         return true;
     }
-    if (!ReadFile2(destBytes->c_str(), installed.out())) {
+    if (!ReadLines(*destBytes->bytes, &installed)) {
         c.Error(s, k.destFile.line, kErrConfigReadDest, Quote(dest) + " cannot be read");
         return false;
     }
-    WarnCutShort(c, s, k.destFile.line, dest, *destBytes, installed);
+    WarnCutShort(c, s, k.destFile.line, dest, *destBytes->bytes, installed);
     if (!GetVersion(installed.head(), &installedVersion)) {
         c.Error(s, k.destFile.line, kErrConfigDestVersion,
                 "the installed " + Quote(dest) +
@@ -198,17 +222,89 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
                    " is not greater than the installed " + std::to_string(installedVersion));
         return true;
     }
-    const State backupDir = paths.Look(k.backupDir.text);
-    if (backupDir == State::kMissing || backupDir == State::kFile) {
+    auto bytes = std::make_shared<const std::string>(Merged(package, installed));
+    const FileData merged{"", bytes, bytes->size(), false};
+    const std::vector<std::string> own = {dest, backup, source};
+    const std::string temp = CreateTemporary(paths, dest, merged, own);
+    if (temp.empty()) {
+        c.Error(s, k.destFile.line, kErrConfigOpenDest,
+                "no temporary file can be made beside " + Quote(dest));
+        return false;
+    }
+    c.Writes(merged.size);
+    if (!KeepBackupStep(paths, dest, backup, own)) {
+        paths.Unlink(temp);
         c.Error(s, k.backupDir.line, kErrConfigBackupDest,
-                "BackupDir " + Quote(k.backupDir.text) +
-                    " does not exist: the installed file cannot be backed up");
+                "the installed file cannot be kept at " + Quote(backup) +
+                    ": BackupDir does not exist or cannot hold it");
+        return false;
+    }
+    if (!ReplaceStep(paths, temp, dest)) {
+        paths.Unlink(temp);
+        c.Error(s, k.destFile.line, kErrConfigCloseDest,
+                "the merged file cannot be renamed to " + Quote(dest));
         return false;
     }
     WarnDropped(c, s, k.destFile.line, dest, package, installed);
-    paths.Move(dest, backup);
-    paths.PutFile(dest, sourceBytes);
     return true;
+}
+
+}  // namespace
+
+bool CheckConfigUpdate(Checker& c, const std::string& s) {
+    Config k;
+    if (!ReadValues(c, s, &k)) {
+        return false;
+    }
+    Paths& paths = c.paths();
+    const std::string source = k.srcDir.text + "/" + k.srcFile.text;
+    const std::string dest = k.destDir.text + "/" + k.destFile.text;
+    const std::string backup = k.backupDir.text + "/" + k.backupFile.text;
+    if (!paths.Exists(source)) {
+        c.Error(s, k.srcFile.line, kErrConfigSrcMissing,
+                "the package's configuration file " + Quote(source) +
+                    (paths.OnStick(source) ? " is not on the stick" : " does not exist"));
+        return false;
+    }
+    if (!paths.Exists(dest)) {
+        c.Error(s, k.destFile.line, kErrConfigDestMissing,
+                "the installed configuration file " + Quote(dest) + " does not exist");
+        return false;
+    }
+    if (paths.SameEntry(backup, dest) || paths.SameEntry(backup, source)) {
+        c.Error(s, k.backupFile.line, kErrConfigBackupDest,
+                "the backup " + Quote(backup) + " is the " +
+                    (paths.SameEntry(backup, dest) ? "installed" : "package's") +
+                    " configuration file itself");
+        return false;
+    }
+    // With the digest the package file is read and checked before anything
+    // changes, and merged from what was checked.
+    std::optional<FileData> verified;
+    if (k.sha256.found) {
+        if (!ReadableFile(c, s, k.srcFile.line, kErrConfigReadSrc, source, &verified)) {
+            return false;
+        }
+        if (verified) {
+            const std::string digest = verified->Sha256();
+            if (k.sha256.text != digest) {
+                c.Error(s, k.sha256.line, kErrSha256Differs,
+                        "SHA256Hash does not match " + Quote(source) + " (its digest is " + digest +
+                            ")");
+                return false;
+            }
+        }
+    }
+    if (!k.sha256.found && c.Signed() && paths.OnStick(source)) {
+        c.Warn(s, k.srcFile.line,
+               "a signed run merges " + Quote(source) + " unverified: no SHA256Hash covers it");
+    }
+    if (paths.Exists(backup) && !paths.Unlink(backup)) {
+        c.Error(s, k.backupFile.line, kErrConfigRemoveBackup,
+                "the old backup " + Quote(backup) + " is a directory and cannot be removed");
+        return false;
+    }
+    return Merge(c, s, k, source, verified);
 }
 
 }  // namespace upd::lint

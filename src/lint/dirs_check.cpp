@@ -3,16 +3,11 @@
 #include <cstdio>
 
 #include "lint/checker.h"
+#include "lint/steps.h"
 #include "update/codes.h"
 #include "update/limits.h"
 
 namespace upd::lint {
-
-namespace {
-
-using State = Paths::State;
-
-}  // namespace
 
 bool CheckBackupFiles(Checker& c, const std::string& s) {
     struct Key {
@@ -35,24 +30,13 @@ bool CheckBackupFiles(Checker& c, const std::string& s) {
             return false;
         }
     }
-    Paths& paths = c.paths();
+    // In order, so that DestDir1 and DestDir2 may lie inside DestDir.
     for (const Key& k : keys) {
-        if (!k.created || !k.value.found || paths.Look(k.value.text) != State::kMissing) {
-            continue;
-        }
-        const State parent = paths.Look(Parent(k.value.text));
-        if (parent == State::kMissing || parent == State::kFile) {
+        if (k.created && k.value.found && !EnsureDirectoryStep(c.paths(), k.value.text)) {
             c.Error(
                 s, k.value.line, kErrMakeDirectory,
                 Quote(k.value.text) + " cannot be created: its parent directory does not exist");
             return false;
-        }
-        paths.MakeDirectory(k.value.text);
-    }
-    // An unknown directory (no instrument tree) is taken as made by the run.
-    for (const Key& k : keys) {
-        if (k.created && k.value.found && paths.Look(k.value.text) == State::kUnknown) {
-            paths.MakeDirectory(k.value.text);
         }
     }
     return true;
@@ -74,12 +58,11 @@ bool CheckRemoveFiles(Checker& c, const std::string& s) {
         if (!v.found) {
             break;
         }
-        const State state = c.paths().Look(v.text);
-        if (state == State::kDirectory && !failed.found) {
+        // A path that does not exist is passed over; one that cannot be
+        // removed (a directory) is reported after the whole list.
+        if (c.paths().Exists(v.text) && !c.paths().Unlink(v.text) && !failed.found) {
             failed = v;
             failedKey = key;
-        } else if (state == State::kFile) {
-            c.paths().Remove(v.text);
         }
     }
     // Keys numbered past the first gap are never read.
@@ -95,7 +78,7 @@ bool CheckRemoveFiles(Checker& c, const std::string& s) {
     if (failed.found) {
         c.Error(s, failed.line, kErrRemoveFailed,
                 failedKey + " " + Quote(failed.text) +
-                    " is a directory, which the instrument cannot remove (it reports so after the "
+                    " cannot be removed: it is a directory (the instrument reports so after the "
                     "whole list)");
         return false;
     }

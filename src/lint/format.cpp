@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "lint/lint.h"
+#include "update/codes.h"
 
 namespace upd::lint {
 
@@ -16,27 +17,44 @@ int Count(const std::vector<Finding>& findings, Severity severity) {
     return n;
 }
 
-// The length of the valid UTF-8 sequence at text[at], or 0 when none starts there.
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when none
+// starts there: no overlong form, no surrogate (U+D800-U+DFFF), nothing
+// beyond U+10FFFF. The lead byte decides the range of the second byte; every
+// later byte is a plain continuation byte.
 std::size_t Utf8Length(const std::string& text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    struct Form {
+        unsigned char leadLow, leadHigh;
+        std::size_t length;
+        unsigned char secondLow, secondHigh;
+    };
+    static constexpr Form kForms[] = {
+        {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+        {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+        {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+    };
     const unsigned char lead = byte(at);
-    const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
-                               : lead >= 0xE0                 ? 3
-                               : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                              : 0;
-    if (length == 0 || at + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t i = at + 1; i < at + length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
+    for (const Form& form : kForms) {
+        if (lead < form.leadLow || lead > form.leadHigh) {
+            continue;
+        }
+        if (at + form.length > text.size() || byte(at + 1) < form.secondLow ||
+            byte(at + 1) > form.secondHigh) {
             return 0;
         }
+        for (std::size_t i = at + 2; i < at + form.length; ++i) {
+            if ((byte(i) & 0xC0) != 0x80) {
+                return 0;
+            }
+        }
+        return form.length;
     }
-    return length;
+    return 0;
 }
 
-// A JSON string: quotes, backslashes and control characters escaped, and so
-// is every byte that is not part of valid UTF-8 (manifests need not be UTF-8).
+// A JSON string, always valid UTF-8: quotes, backslashes and control
+// characters escaped, and so is every byte that is not part of well-formed
+// UTF-8, as \u00XX of the byte (manifests and file names need not be UTF-8).
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -61,7 +79,7 @@ std::string JsonString(const std::string& text) {
 
 int PredictedCode(const std::vector<Finding>& findings) {
     for (const Finding& f : findings) {
-        if (f.severity == Severity::kError) {
+        if (f.severity == Severity::kError && f.code != 0) {
             return f.code;
         }
     }
@@ -92,15 +110,40 @@ std::string FormatText(const std::vector<Finding>& findings) {
     out += std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") +
            std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
     const int code = PredictedCode(findings);
-    if (errors > 0) {
-        out += "; the instrument would stop with " + std::to_string(code);
-    } else if (code != 0) {
+    if (code == kNoticeSame || code == kNoticeOlder) {
         out += "; the run would complete, leaving notice " + std::to_string(code);
+    } else if (code != 0) {
+        out += "; the instrument would stop with " + std::to_string(code);
+    } else if (errors > 0) {
+        out += "; no FAT stick holds these files as they are";
     }
     return out + "\n";
 }
 
+std::string FormatText(const Report& report) {
+    std::string text = FormatText(report.findings);
+    if (report.assumptions.empty()) {
+        return text;
+    }
+    // Said once, before the summary line.
+    const std::size_t summary = text.rfind('\n', text.size() - 2);
+    std::string note = "note: the prediction assumes that ";
+    for (std::size_t i = 0; i < report.assumptions.size(); ++i) {
+        note += (i == 0                               ? ""
+                 : i + 1 == report.assumptions.size() ? " and that "
+                                                      : ", that ") +
+                report.assumptions[i].message;
+    }
+    note += "; the checker cannot know\n";
+    return text.insert(summary == std::string::npos ? 0 : summary + 1, note);
+}
+
 std::string FormatJson(const std::vector<Finding>& findings) {
+    return FormatJson(Report{findings, {}});
+}
+
+std::string FormatJson(const Report& report) {
+    const std::vector<Finding>& findings = report.findings;
     std::string out = "{\"findings\": [";
     for (std::size_t i = 0; i < findings.size(); ++i) {
         const Finding& f = findings[i];
@@ -112,6 +155,17 @@ std::string FormatJson(const std::vector<Finding>& findings) {
                ", \"message\": " + JsonString(f.message) + "}";
     }
     out += findings.empty() ? "]" : "\n]";
+    out += ", \"assumptions\": [";
+    for (std::size_t i = 0; i < report.assumptions.size(); ++i) {
+        const Assumption& a = report.assumptions[i];
+        out += i == 0 ? "\n  " : ",\n  ";
+        out += std::string("{\"what\": \"") +
+               (a.what == Unknowable::kCommandStatus ? "command-status" : "disk-space") +
+               "\", \"section\": " + JsonString(a.section) +
+               ", \"line\": " + std::to_string(a.line) + ", \"code\": " + std::to_string(a.code) +
+               ", \"message\": " + JsonString(a.message) + "}";
+    }
+    out += report.assumptions.empty() ? "]" : "\n]";
     out += ", \"errors\": " + std::to_string(Count(findings, Severity::kError)) +
            ", \"warnings\": " + std::to_string(Count(findings, Severity::kWarning)) +
            ", \"code\": " + std::to_string(PredictedCode(findings)) +

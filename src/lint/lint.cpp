@@ -5,10 +5,12 @@
 #include "lint/lint.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -16,6 +18,7 @@
 #include "lint/checker.h"
 #include "manifest/auxinfo.h"
 #include "manifest/nv.h"
+#include "stick/tree.h"
 #include "update/codes.h"
 #include "update/limits.h"
 #include "update/update.h"
@@ -24,8 +27,6 @@ namespace upd::lint {
 
 namespace {
 
-constexpr char kManifestFile[] = "/firmware/AuxInfo.txt";
-constexpr char kSignatureFile[] = "/firmware/AuxInfo.txt.sha256";
 constexpr char kListSection[] = "SectionList";
 constexpr char kSequence[] = "Sequence";
 
@@ -97,22 +98,25 @@ bool ParseBytes(unsigned char* bytes, unsigned int length) {
     return loaded != 0;
 }
 
-bool LoadManifest(Checker& c, const std::string& path, Bytes* bytes, unsigned int* length) {
+// Loads the manifest's bytes, read once, into the store: with -s the updater
+// parses the bytes it read; without, it reads the file itself, which gives the
+// same lines.
+bool LoadManifest(Checker& c, Paths::State state, const Bytes& bytes, unsigned int length,
+                  const std::string& path) {
     bool loaded = false;
-    if (c.Signed()) {
-        unsigned char* data = nullptr;
-        if (ReadBytesFromFile(path.c_str(), &data, length)) {
-            bytes->reset(data);
-            loaded = ParseBytes(bytes->get(), *length);
-        }
-    } else {
-        loaded = ReadAuxInfo(path.c_str()) != 0;
+    if (bytes) {
+        loaded = ParseBytes(bytes.get(), length);
+    } else if (state == Paths::State::kFile && !c.Signed()) {
+        loaded = ReadAuxInfo(path.c_str()) != 0;  // too large to be read at once
     }
     if (loaded) {
         return true;
     }
     const ManifestLines& lines = c.lines();
-    if (!lines.opened) {
+    if (state != Paths::State::kFile && state != Paths::State::kMissing) {
+        c.Error("", 0, kErrManifestUnreadable,
+                "firmware/AuxInfo.txt is no regular file: the instrument cannot read it");
+    } else if (!lines.opened) {
         c.Error("", 0, kErrManifestUnreadable, "the stick has no readable firmware/AuxInfo.txt");
     } else if (lines.tooLongLine != 0) {
         c.Error("", lines.tooLongLine, kErrManifestUnreadable,
@@ -131,7 +135,10 @@ bool LoadManifest(Checker& c, const std::string& path, Bytes* bytes, unsigned in
 void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int length) {
     std::unique_ptr<EVP_PKEY, FreeKey> key(EVP_PKEY_new());
     EVP_PKEY* raw = key.release();
-    const bool keyRead = raw != nullptr && ReadPublicKey(c.options().publicKey.c_str(), &raw) != 0;
+    struct stat st {};
+    const bool keyRead = raw != nullptr && ::stat(c.options().publicKey.c_str(), &st) == 0 &&
+                         S_ISREG(st.st_mode) &&
+                         ReadPublicKey(c.options().publicKey.c_str(), &raw) != 0;
     key.reset(raw);
     if (!keyRead) {
         c.Error("", 0, kErrSignature,
@@ -140,9 +147,10 @@ void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int leng
     }
     unsigned char* signature = nullptr;
     unsigned int signatureLength = 0;
-    const std::string path = c.options().stick + kSignatureFile;
-    if (!ReadBytesFromFile(path.c_str(), &signature, &signatureLength)) {
-        c.Error("", 0, kErrSignature, "the stick has no readable firmware/AuxInfo.txt.sha256");
+    const std::optional<FileData> file = c.paths().Regular(kSignaturePath);
+    if (!file || !ReadBytesFromFile(file->host.c_str(), &signature, &signatureLength)) {
+        c.Error("", 0, kErrSignature,
+                "the stick has no firmware/AuxInfo.txt.sha256 that is a readable regular file");
         return;
     }
     Bytes owned(signature);
@@ -204,18 +212,17 @@ std::vector<std::string> ListItems(const std::string& key) {
     return items;
 }
 
-// The line of the list that names `name`, else of SectionList.
-int ListedAt(const Checker& c, const std::string& name) {
+// The line of the first list that names each item.
+std::map<std::string, int> ListedAt(const Checker& c) {
+    std::map<std::string, int> at;
     if (const SectionLines* list = c.lines().Find(kListSection)) {
         for (const KeyLine& k : list->keys) {
-            for (const std::string& item : ListItems(k.name)) {
-                if (item == name) {
-                    return k.line;
-                }
+            for (std::string& item : ListItems(k.name)) {
+                at.emplace(std::move(item), k.line);
             }
         }
     }
-    return c.lines().SectionLine(kListSection);
+    return at;
 }
 
 void ReportRunListFailure(Checker& c) {
@@ -290,8 +297,22 @@ void WarnUnknownOperation(Checker& c, const std::string& section, const Value& o
                hint);
 }
 
+// What a notice leaves on the instrument: the download folder made sure of,
+// and the error file holding the notice.
+void Notice(Checker& c, int code) {
+    Paths& paths = c.paths();
+    if (!paths.Exists(kDownloadDir)) {
+        paths.MakeDirectory(kDownloadDir);
+    }
+    auto bytes = std::make_shared<const std::string>("1902 " + std::to_string(code) + "\n");
+    if (paths.StateOf(kErrorFilePath) != Paths::State::kSpecial) {
+        paths.Write(kErrorFilePath, FileData{"", bytes, bytes->size(), false});
+    }
+}
+
 // Carries out one entry of the run list as the updater would.
-void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
+void CheckSection(Checker& c, const std::string& section, bool firstVisit,
+                  const std::map<std::string, int>& listedAt) {
     const Value op = c.Read(section, "Operation", kOperationSize);
     if (!op.fits) {
         c.Error(section, op.line, kErrOperationTooLong,
@@ -301,7 +322,8 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
     }
     if (!op.found) {
         if (c.lines().Find(section) == nullptr) {
-            c.Warn(section, ListedAt(c, section),
+            const auto at = listedAt.find(section);
+            c.Warn(section, at != listedAt.end() ? at->second : c.lines().SectionLine(kListSection),
                    "the run list names section " + Quote(section) +
                        ", which does not exist: the instrument passes it over");
         } else {
@@ -328,6 +350,7 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit) {
                    "the instrument then writes notice " + std::to_string(notice) +
                        " to the error file and goes on",
                    notice);
+            Notice(c, notice);
         }
         return;
     }
@@ -378,20 +401,38 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
 
 }  // namespace
 
-std::vector<Finding> LintStick(const Options& options) {
-    const std::string manifestPath = options.stick + kManifestFile;
-    Checker c(options, ScanManifest(manifestPath));
-    if (options.timeStamp.size() >= kTimeStampSize) {
+Report Check(const Options& options) {
+    Checker c(options);
+    // Before anything else the updater takes its lock (the file made when
+    // missing) and removes a verified flash copy that an interrupted run left.
+    Paths& paths = c.paths();
+    if (paths.StateOf(kLockPath) == Paths::State::kMissing) {
+        paths.Create(kLockPath, FileData{"", std::make_shared<const std::string>(), 0, false});
+    }
+    paths.Unlink(kFlashCopyPath);
+    // Only a regular file is ever opened: anything else is refused.
+    const Paths::Entry found = c.paths().Look(kManifestPath);
+    Bytes manifest;
+    unsigned int length = 0;
+    if (found.state == Paths::State::kFile) {
+        unsigned char* data = nullptr;
+        if (ReadBytesFromFile(found.file->host.c_str(), &data, &length)) {
+            manifest.reset(data);
+            c.SetLines(ScanManifest({reinterpret_cast<const char*>(data), length}));
+        }
+    }
+    for (const stick::TreeProblem& problem : stick::CheckTree(options.stick)) {
+        c.StickError("no FAT stick can hold this folder as it is: " + problem.message);
+    }
+    if (options.timeStamp && options.timeStamp->size() >= kTimeStampSize) {
         c.Error("", 0, kErrTimeStampArgTooLong,
                 "the -t time stamp is longer than " + std::to_string(kTimeStampSize - 1) +
                     " characters");
     }
 
     StoreAside store;
-    Bytes manifest;
-    unsigned int length = 0;
-    if (!LoadManifest(c, manifestPath, &manifest, &length)) {
-        return c.TakeFindings();
+    if (!LoadManifest(c, found.state, manifest, length, found.file ? found.file->host : "")) {
+        return c.TakeReport();
     }
     if (c.Signed()) {
         CheckSignature(c, manifest.get(), length);
@@ -401,7 +442,7 @@ std::vector<Finding> LintStick(const Options& options) {
     RunList list;
     if (!BuildSectionList(kListSection, kSequence, &list.head)) {
         ReportRunListFailure(c);
-        return c.TakeFindings();
+        return c.TakeReport();
     }
     WarnNoSequence(c);
     std::vector<std::string> run;
@@ -409,11 +450,16 @@ std::vector<Finding> LintStick(const Options& options) {
         run.emplace_back(s->name);
     }
     std::set<std::string> visited;
+    const std::map<std::string, int> listedAt = ListedAt(c);
     for (const std::string& section : run) {
-        CheckSection(c, section, visited.insert(section).second);
+        CheckSection(c, section, visited.insert(section).second, listedAt);
     }
     CheckRunShape(c, run);
-    return c.TakeFindings();
+    return c.TakeReport();
+}
+
+std::vector<Finding> LintStick(const Options& options) {
+    return Check(options).findings;
 }
 
 }  // namespace upd::lint

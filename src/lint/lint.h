@@ -3,6 +3,7 @@
 // skip or ignore), using the updater's own library so that the two cannot disagree.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,25 +26,56 @@ struct Options {
     std::string publicKey;
     // an instrument's file tree laid out as for update-sim; empty: none
     std::string instrumentRoot;
-    // as given with -t; empty: none
-    std::string timeStamp;
+    // as given with -t (which may be empty); none: -t not given
+    std::optional<std::string> timeStamp;
     // -f
     bool force = false;
 };
 
+// What the checker cannot know from the stick and the instrument's tree, and
+// what the run it predicts therefore assumes.
+enum class Unknowable {
+    kCommandStatus,  // the exit status of a command whose program the tree holds
+    kDiskSpace,      // room on the instrument for what the run writes
+};
+
+struct Assumption {
+    Unknowable what;
+    std::string section;  // "" for the run as a whole
+    int line = 0;
+    int code = 0;         // the code the run stops with when the assumption fails, 0 for none
+    std::string message;  // what is assumed, for a person
+};
+
+struct Report {
+    std::vector<Finding> findings;
+    // Each thing the prediction takes for granted, said once, in the order
+    // the run meets them (before the first error only).
+    std::vector<Assumption> assumptions;
+};
+
 // Every finding, in manifest order: the order in which the instrument's run
 // would meet them (the stick as a whole first, then each entry of the run
-// list, then what no run reaches). Uses the process-wide manifest store for
-// its length; a store the caller has loaded is put back afterwards.
+// list, then what no run reaches), and what the prediction assumes. Uses the
+// process-wide manifest store for its length; a store the caller has loaded
+// is put back afterwards. Never blocks: a special file is judged by its type
+// and never opened.
+Report Check(const Options& options);
+// The findings of Check().
 std::vector<Finding> LintStick(const Options& options);
 
-// Human-readable and JSON renderings; the exit status 0/1/2 for a list.
+// Human-readable and JSON renderings (the assumptions in one closing note);
+// the exit status 0/1/2 for a list. Assumptions change neither the exit
+// status nor the predicted code.
+std::string FormatText(const Report&);
+std::string FormatJson(const Report&);
 std::string FormatText(const std::vector<Finding>&);
 std::string FormatJson(const std::vector<Finding>&);
 int ExitStatus(const std::vector<Finding>&);
 
-// The code the instrument's error file would hold after the run: the first
-// error's code, else the last notice's (659, 660), else 0.
+// The code the instrument's error file would hold after the run: the code of
+// the first error that has one, else the last notice's (659, 660), else 0.
+// Errors of the stick as a whole (entries no FAT stick holds) have none.
 int PredictedCode(const std::vector<Finding>&);
 
 }  // namespace upd::lint

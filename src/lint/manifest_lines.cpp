@@ -44,9 +44,13 @@ int ManifestLines::KeyLine(std::string_view section, std::string_view key) const
     return s->line;
 }
 
-ManifestLines ScanManifest(const std::string& path) {
+ManifestLines ScanManifest(std::string_view bytes) {
     ManifestLines lines;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+    // An empty manifest is read from an empty stream, as the updater does.
+    static char none[1];
+    std::unique_ptr<std::FILE, FileCloser> file(
+        bytes.empty() ? ::fmemopen(none, 0, "r")
+                      : ::fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r"));
     if (!file) {
         return lines;
     }

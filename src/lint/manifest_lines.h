@@ -38,6 +38,7 @@ struct ManifestLines {
     int KeyLine(std::string_view section, std::string_view key) const;
 };
 
-ManifestLines ScanManifest(const std::string& path);
+// The lines of the manifest's bytes.
+ManifestLines ScanManifest(std::string_view bytes);
 
 }  // namespace upd::lint

@@ -1,16 +1,15 @@
 // The checks of a TransferFile section, in the order the operation makes them:
 // values, required keys, the time-stamp gate, the same-content gate, the
 // source, the directories, the copy and its digests, the backup and the
-// install.
+// install, each step taken on the checker's view of the instrument.
 #include <strings.h>
 
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 
-#include "digest/ssl.h"
-#include "files/file.h"
 #include "lint/checker.h"
+#include "lint/steps.h"
 #include "time/date.h"
 #include "update/codes.h"
 #include "update/limits.h"
@@ -62,6 +61,11 @@ std::string DigestMismatch(const char* key, const Value& v, const std::string& a
     }
     return std::string(key) + " does not match the file (its digest is " + actual + ")";
 }
+
+// The four paths of the operation: "dir/file" of each pair of keys.
+struct SectionPaths {
+    std::string src, interim, dest, backup;
+};
 
 struct Transfer {
     Value srcDir, srcFile, interimDir, interimFile, destDir, destFile, backupDir, backupFile;
@@ -153,11 +157,12 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
         return Gate::kInstall;
     }
     if (c.ComparesTimeStamps()) {
+        const std::string& given = *c.options().timeStamp;
         std::int64_t installed = 0;
         std::int64_t package = 0;
-        if (!ConvertTimeStamp(c.options().timeStamp.c_str(), &installed)) {
+        if (!ConvertTimeStamp(given.c_str(), &installed)) {
             c.Error(s, t.timeStamp.line, kErrTransferTimeStamp,
-                    "the -t time stamp " + Quote(c.options().timeStamp) + " cannot be converted");
+                    "the -t time stamp " + Quote(given) + " cannot be converted");
             return Gate::kFailed;
         }
         if (!ConvertTimeStamp(t.timeStamp.text.c_str(), &package)) {
@@ -186,100 +191,86 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
 
 // A directory the operation creates when missing (one level).
 bool CheckMakeDirectory(Checker& c, const std::string& s, const Value& dir) {
-    Paths& paths = c.paths();
-    if (paths.Look(dir.text) != State::kMissing) {
+    if (EnsureDirectoryStep(c.paths(), dir.text)) {
         return true;
     }
-    const State parent = paths.Look(Parent(dir.text));
-    if (parent == State::kMissing || parent == State::kFile) {
-        c.Error(s, dir.line, kErrMakeDirectory,
-                Quote(dir.text) + " cannot be created: its parent directory does not exist");
-        return false;
-    }
-    paths.MakeDirectory(dir.text);
-    return true;
+    c.Error(s, dir.line, kErrMakeDirectory,
+            Quote(dir.text) + " cannot be created: its parent directory does not exist");
+    return false;
 }
 
-// The copy and the two digests of the interim copy, taken from the source.
-bool CheckCopy(Checker& c, const std::string& s, const Transfer& t, const std::string& source) {
+// The interim copy and its two digests.
+bool CheckCopy(Checker& c, const std::string& s, const Transfer& t, const SectionPaths& p) {
     Paths& paths = c.paths();
-    const std::string interim = Join(t.interimDir, t.interimFile);
-    const std::string dest = Join(t.destDir, t.destFile);
-    const std::string backup = Join(t.backupDir, t.backupFile);
-    if (Paths::Same(interim, dest) || Paths::Same(interim, backup)) {
+    if (paths.SameEntry(p.interim, p.dest) || paths.SameEntry(p.interim, p.backup)) {
         c.Error(s, t.interimFile.line, kErrTransferCopy,
-                "the interim copy " + Quote(interim) + " would be made on the " +
-                    (Paths::Same(interim, dest) ? "installed file" : "backup"));
+                "the interim copy " + Quote(p.interim) + " would be made on the " +
+                    (paths.SameEntry(p.interim, p.dest) ? "installed file" : "backup"));
         return false;
     }
-    if (paths.Look(dest) != State::kMissing && Paths::Same(dest, backup)) {
+    if (paths.Exists(p.dest) && paths.SameEntry(p.dest, p.backup)) {
         c.Error(s, t.backupFile.line, kErrTransferBackupDest,
-                "the backup " + Quote(backup) + " is the installed file itself");
+                "the backup " + Quote(p.backup) + " is the installed file itself");
         return false;
     }
-    if (paths.Look(source) == State::kDirectory || paths.Look(interim) == State::kDirectory ||
-        SamePath(source.c_str(), interim.c_str())) {
+    const std::string why = WhyCopyFails(paths, p.src, p.interim);
+    if (!why.empty() || !CopyStep(paths, p.src, p.interim)) {
         c.Error(s, t.interimFile.line, kErrTransferCopy,
-                "the source cannot be copied to the interim path " + Quote(interim));
+                "the source cannot be copied to the interim path " + Quote(p.interim) + ": " +
+                    (why.empty() ? "it cannot be created" : why));
         return false;
     }
-    const std::optional<std::string> bytes = paths.Content(source);
-    if (!bytes) {
-        return true;
+    const std::optional<FileData> copy = paths.Regular(p.interim);
+    if (!copy) {
+        return true;  // the checker cannot see the file
     }
-    char md5[64] = {};
-    MD5Hash(bytes->c_str(), md5, sizeof md5);
-    if (!MD5Check(bytes->c_str(), t.md5.found ? t.md5.text.c_str() : nullptr)) {
+    const std::string md5 = copy->Md5();
+    if (!t.md5.found || t.md5.text != md5) {
         c.Error(s, t.md5.line, kErrTransferMd5, DigestMismatch("MD5Hash", t.md5, md5));
         return false;
     }
-    char sha256[kTransferDigestSize] = {};
-    if (!SHA256Hash(bytes->c_str(), sha256) || !t.sha256.found || t.sha256.text != sha256) {
+    const std::string sha256 = copy->Sha256();
+    if (!t.sha256.found || t.sha256.text != sha256) {
         c.Error(s, t.sha256.line, kErrTransferSha256,
                 DigestMismatch("SHA256Hash", t.sha256, sha256));
         return false;
     }
+    c.Writes(copy->size);
     return true;
 }
 
-// The backup and the install: two renames, each within one file system.
-bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const std::string& source) {
+// The mode, the old backup, the new backup and the install.
+bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const SectionPaths& p) {
     Paths& paths = c.paths();
-    const std::string interim = Join(t.interimDir, t.interimFile);
-    const std::string dest = Join(t.destDir, t.destFile);
-    const std::string backup = Join(t.backupDir, t.backupFile);
-    if (paths.Look(backup) == State::kDirectory) {
+    paths.SetExecutable(p.interim);
+    if (paths.Exists(p.backup) && !paths.Unlink(p.backup)) {
         c.Error(s, t.backupFile.line, kErrTransferRemoveBackup,
-                "the old backup " + Quote(backup) + " is a directory and cannot be removed");
+                "the old backup " + Quote(p.backup) + " cannot be removed: it is a directory");
         return false;
     }
-    const State destState = paths.Look(dest);
-    const bool backsUp = !(t.destNoExist && destState == State::kMissing);
-    if (backsUp) {
-        const State backupDir = paths.Look(t.backupDir.text);
-        if (destState == State::kMissing) {
+    if (!(t.destNoExist && !paths.Exists(p.dest)) &&
+        !KeepBackupStep(paths, p.dest, p.backup, {p.dest, p.backup, p.interim, p.src})) {
+        if (!paths.Exists(p.dest)) {
             c.Error(s, t.destFile.line, kErrTransferBackupDest,
-                    "the installed file " + Quote(dest) +
+                    "the installed file " + Quote(p.dest) +
                         " does not exist and DestNoExist is not true");
-            return false;
-        }
-        if (backupDir == State::kMissing || backupDir == State::kFile) {
+        } else {
             c.Error(s, t.backupDir.line, kErrTransferBackupDest,
-                    "BackupDir " + Quote(t.backupDir.text) +
-                        " does not exist; the instrument does not create it (a BackupFiles "
-                        "section earlier in the run can)");
-            return false;
+                    "the installed file cannot be kept at " + Quote(p.backup) +
+                        ": BackupDir does not exist (a BackupFiles section earlier in the run can "
+                        "make it) or cannot hold it");
         }
-    }
-    if (Paths::OnStick(interim) != Paths::OnStick(dest)) {
-        c.Error(s, t.interimDir.line, kErrTransferInstall,
-                "the interim copy and the installed file lie on different file systems");
         return false;
     }
-    if (backsUp && destState != State::kUnknown) {
-        paths.Move(dest, backup);
+    if (!ReplaceStep(paths, p.interim, p.dest)) {
+        const bool apart = paths.OnStick(p.interim) != paths.OnStick(p.dest);
+        c.Error(s, apart ? t.interimDir.line : t.destFile.line, kErrTransferInstall,
+                apart ? "the interim copy and the installed file lie on different file systems"
+                      : "the interim copy cannot be renamed to " + Quote(p.dest) +
+                            ": its folder does not exist or a directory stands there");
+        return false;
     }
-    paths.PutFile(dest, paths.Content(source));
+    paths.SetExecutable(p.dest);
     return true;
 }
 
@@ -295,20 +286,25 @@ bool CheckTransferFile(Checker& c, const std::string& s) {
         return gate == Gate::kSkip;
     }
     Paths& paths = c.paths();
-    const std::string dest = Join(t.destDir, t.destFile);
-    const std::optional<std::string> installed = paths.Content(dest);
-    if (t.noUpdateSame && installed && MD5Check(installed->c_str(), t.md5.text.c_str())) {
-        return true;
+    const SectionPaths p{Join(t.srcDir, t.srcFile), Join(t.interimDir, t.interimFile),
+                         Join(t.destDir, t.destFile), Join(t.backupDir, t.backupFile)};
+    // Only a regular file can be the same as the package's: anything else is
+    // never opened, and the install goes on.
+    if (t.noUpdateSame && paths.Exists(p.dest)) {
+        const std::optional<FileData> installed = paths.Regular(p.dest);
+        const std::string md5 = installed ? installed->Md5() : "";
+        if (!md5.empty() && md5 == t.md5.text) {
+            return true;
+        }
     }
-    const std::string source = Join(t.srcDir, t.srcFile);
-    if (paths.Look(source) == State::kMissing) {
+    if (!paths.Exists(p.src)) {
         c.Error(s, t.srcFile.line, kErrTransferSrcMissing,
-                "the source file " + Quote(source) +
-                    (Paths::OnStick(source) ? " is not on the stick" : " does not exist"));
+                "the source file " + Quote(p.src) +
+                    (paths.OnStick(p.src) ? " is not on the stick" : " does not exist"));
         return false;
     }
     return CheckMakeDirectory(c, s, t.interimDir) && CheckMakeDirectory(c, s, t.destDir) &&
-           CheckCopy(c, s, t, source) && CheckInstall(c, s, t, source);
+           CheckCopy(c, s, t, p) && CheckInstall(c, s, t, p);
 }
 
 }  // namespace upd::lint

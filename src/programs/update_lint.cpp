@@ -27,7 +27,8 @@ constexpr char kUsage[] =
     "                      also check what depends on the installed files\n"
     "  -t TIMESTAMP        the installed firmware's time stamp, as given to update\n"
     "  -f                  as update -f: install files whatever their time stamps\n"
-    "  --image STICK.img   read the stick from an image (FAT at 1 MiB; needs mtools)\n"
+    "  --image STICK.img   read the stick from an image (a partition table and FAT;\n"
+    "                      needs mtools); one cut short or unreadable is refused\n"
     "  --json              a JSON report for scripts\n"
     "  --help              this text\n"
     "\n"
@@ -44,7 +45,12 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A regular file holding an RSA public key; nothing else is opened.
 bool KeyReadable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
     EVP_PKEY* key = EVP_PKEY_new();
     const bool read = key != nullptr && upd::ReadPublicKey(path.c_str(), &key) != 0;
     EVP_PKEY_free(key);
@@ -113,9 +119,8 @@ int main(int argc, char** argv) {
         return kUsageStatus;
     }
 
-    const std::vector<upd::lint::Finding> findings = upd::lint::LintStick(options);
-    const std::string report =
-        json ? upd::lint::FormatJson(findings) : upd::lint::FormatText(findings);
-    std::fputs(report.c_str(), stdout);
-    return upd::lint::ExitStatus(findings);
+    const upd::lint::Report report = upd::lint::Check(options);
+    const std::string text = json ? upd::lint::FormatJson(report) : upd::lint::FormatText(report);
+    std::fputs(text.c_str(), stdout);
+    return upd::lint::ExitStatus(report.findings);
 }

@@ -69,6 +69,11 @@ class Splitter {
             }
         }
         EndWord();
+        int programs = 0;
+        for (const ShellWord& word : result_.words) {
+            programs += word.program ? 1 : 0;
+        }
+        result_.simple = result_.complete && programs == 1 && !compound_;
         return std::move(result_);
     }
 
@@ -176,6 +181,7 @@ class Splitter {
             ++at_;
         }
         expectProgram_ = true;
+        compound_ = true;
     }
 
     void EndWord() {
@@ -193,6 +199,7 @@ class Splitter {
                 if (word_.text == keyword && !word_.expands) {
                     word_.program = false;
                     expectProgram_ = true;
+                    compound_ = true;
                 }
             }
             for (std::string_view closing : kClosingKeywords) {
@@ -211,6 +218,7 @@ class Splitter {
     bool quoted_ = false;  // the word holds a quote or backslash
     bool expectProgram_ = true;
     bool redirectTarget_ = false;
+    bool compound_ = false;  // an operator other than a redirection, or a reserved word
     ShellWord word_;
     ShellWords result_;
 };

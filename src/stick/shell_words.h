@@ -20,6 +20,10 @@ struct ShellWord {
 struct ShellWords {
     std::vector<ShellWord> words;  // every word, redirection targets included
     bool complete = true;          // false: a quote is never closed; the shell refuses the line
+    // One simple command: one program word, no operator but redirections, no
+    // reserved word, complete. Its exit status is then its program's (or the
+    // shell's own when the program cannot be run).
+    bool simple = false;
 };
 
 // The words of `command`: separated by blanks and newlines and by the

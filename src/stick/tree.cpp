@@ -8,40 +8,60 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 
 #include "stick/fat_name.h"
 
 namespace upd::stick {
+
 namespace {
 
-struct CloseDir {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, CloseDir>;
+// The names the folder open at `fd` holds from its offset on, "." and ".."
+// left out, sorted. Read into a buffer on the stack: readdir's own buffer of
+// 32 KiB for each folder would cost more than the listing of a stick's folder.
+std::optional<std::vector<std::string>> ReadNames(int fd) {
+    std::vector<std::string> names;
+    alignas(8) char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.emplace_back(name);
+            }
+        }
+    }
+    if (got < 0) {
+        return std::nullopt;
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-// The names in the folder open at `dirfd`, "." and ".." left out, sorted;
-// nullopt when it cannot be read. `dirfd` stays open and unmoved.
+}  // namespace
+
 std::optional<std::vector<std::string>> ListNames(int dirfd) {
     const int own = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (own < 0) {
         return std::nullopt;
     }
-    DirHandle dir(::fdopendir(own));
-    if (!dir) {
-        ::close(own);
-        return std::nullopt;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.emplace_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
+    std::optional<std::vector<std::string>> names = ReadNames(own);
+    ::close(own);
     return names;
 }
+
+std::optional<std::vector<std::string>> ListNames(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<std::string>> names = ReadNames(fd);
+    ::close(fd);
+    return names;
+}
+
+namespace {
 
 std::string Join(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "/" + name;
@@ -84,8 +104,9 @@ class Walker {
   public:
     std::vector<TreeProblem> problems;
 
+    // `dirfd` is the walk's own: its listing is read where it stands.
     void Folder(int dirfd, const std::string& path) {
-        const std::optional<std::vector<std::string>> names = ListNames(dirfd);
+        const std::optional<std::vector<std::string>> names = ReadNames(dirfd);
         if (!names) {
             Report(EntryFault::kUnreadable, path, "", "cannot be read");
             return;

@@ -39,6 +39,12 @@ std::vector<TreeProblem> CheckTree(const std::string& root);
 // when none does.
 std::optional<std::string> FindName(const std::vector<std::string>& names, std::string_view wanted);
 
+// The names in the folder open at `dirfd` (left open and unmoved), or in the
+// folder at `folder`, "." and ".." left out, sorted; nullopt when it cannot
+// be read.
+std::optional<std::vector<std::string>> ListNames(int dirfd);
+std::optional<std::vector<std::string>> ListNames(const std::string& folder);
+
 // The entry names of one folder indexed for many lookups: Find(wanted) gives
 // what FindName(names, wanted) gives, in constant time.
 class NameIndex {

@@ -178,6 +178,7 @@ TEST_F(Signature, ReadBytesFromFileReadsExactlyTheFile) {
     WriteAll(Path("binary"), binary);
     WriteAll(Path("empty"), "");
     ASSERT_EQ(::mkdir(Path("dir").c_str(), 0755), 0);
+    testing::MakeFifo(Path("fifo"));  // a signature file that would block a reader
     for (const std::string& content : {binary, std::string()}) {
         Buffer read;
         const std::string name = content.empty() ? "empty" : "binary";
@@ -185,7 +186,7 @@ TEST_F(Signature, ReadBytesFromFileReadsExactlyTheFile) {
         ASSERT_NE(read.data, nullptr);
         EXPECT_EQ(std::string(reinterpret_cast<char*>(read.data), read.length), content);
     }
-    for (const char* name : {"missing", "dir"}) {
+    for (const char* name : {"missing", "dir", "fifo"}) {
         unsigned char sentinel = 0;
         unsigned char* data = &sentinel;
         unsigned int length = 12345;

@@ -1,6 +1,7 @@
 // The update-lint program: its exit statuses, its two renderings, and a stick
 // read from an image.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -45,13 +46,30 @@ TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
               "warning at line 4 [S]: a \"quoted\" word\n0 errors, 1 warning\n");
     EXPECT_EQ(lint::FormatJson({warning}),
               "{\"findings\": [\n  {\"severity\": \"warning\", \"section\": \"S\", \"line\": 4, "
-              "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"errors\": 0, "
+              "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"assumptions\": [], "
+              "\"errors\": 0, "
               "\"warnings\": 1, \"code\": 0, \"status\": 1}\n");
-    // Names and values need not be UTF-8; the JSON always is.
-    const std::string json =
-        lint::FormatJson({{Severity::kWarning, "\xEF\xBB\xBFS", 1, "\xff", 0}});
-    EXPECT_NE(json.find("\"section\": \"\xEF\xBB\xBFS\", "), std::string::npos) << json;
-    EXPECT_NE(json.find("\"message\": \"\\u00ff\""), std::string::npos) << json;
+}
+
+TEST(LintProgramTest, JsonIsWellFormedUtf8WhateverTheBytes) {
+    // Every byte that is not part of well-formed UTF-8 is escaped on its own.
+    const struct {
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+        {"\xC0\xAF", "\\u00c0\\u00af"},                        // overlong '/'
+        {"\xE0\x80\xAF", "\\u00e0\\u0080\\u00af"},             // overlong, three bytes
+        {"\xED\xA0\x80", "\\u00ed\\u00a0\\u0080"},             // a surrogate
+        {"\xF4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // beyond U+10FFFF
+        {"\xE2\x82", "\\u00e2\\u0082"},                        // cut short
+        {"\x80\xFF", "\\u0080\\u00ff"},                        // no lead byte, no UTF-8 byte
+        {"\t\x7F\"\\", "\\u0009\\u007f\\\"\\\\"},
+    };
+    for (const auto& c : cases) {
+        const std::string json = lint::FormatJson({{Severity::kWarning, "", 0, c.text, 0}});
+        EXPECT_NE(json.find("\"message\": \"" + c.json + "\"}"), std::string::npos) << json;
+    }
 }
 
 TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
@@ -59,7 +77,13 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
     TempDir dir;
     const std::string stick = dir / "stick";
     std::filesystem::create_directories(stick + "/firmware");
-    WriteAll(stick + "/firmware/AuxInfo.txt", "SectionList\nSequence = A\nA\nOperation = Reboot\n");
+    // The manifest names its file as the instrument's vfat mount finds it.
+    WriteAll(stick + "/firmware/app.bin", "app\n");
+    WriteAll(stick + "/firmware/AuxInfo.txt",
+             "SectionList\nSequence = A, B\nA\nOperation = TransferFile\nSrcDir = /mnt/FIRMWARE\n"
+             "SrcFile = App.bin\nInterimDir = /d\nInterimFile = i\nDestDir = /d\nDestFile = f\n"
+             "BackupDir = /d\nBackupFile = b\nMD5Hash = x\nSHA256Hash = x\nB\n"
+             "Operation = Reboot\n");
     const std::string lintProgram = UPD_LINT_BINARY;
 
     EXPECT_EQ(runner.Execute({lintProgram, "--help"}).status, 0);
@@ -68,9 +92,10 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
     EXPECT_EQ(runner.Execute({lintProgram, stick, "--key", dir / "none.pem"}).status, 3);
     const SimRun clean = runner.Execute({lintProgram, stick, "--json"});
     EXPECT_EQ(clean.status, 0) << clean.err;
-    EXPECT_EQ(clean.out,
-              "{\"findings\": [], \"errors\": 0, \"warnings\": 0, \"code\": 0, "
-              "\"status\": 0}\n");
+    EXPECT_EQ(
+        clean.out,
+        "{\"findings\": [], \"assumptions\": [], \"errors\": 0, \"warnings\": 0, \"code\": 0, "
+        "\"status\": 0}\n");
 
     // The same stick as an image: one FAT partition 1 MiB in, as the
     // partitioning and formatting tools make it.
@@ -88,7 +113,33 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
     const SimRun fromImage = runner.Execute({lintProgram, "--image", image, "--json"});
     EXPECT_EQ(fromImage.status, 0) << fromImage.err;
     EXPECT_EQ(fromImage.out, clean.out);
-    EXPECT_EQ(runner.Execute({lintProgram, "--image", stick + "/firmware/AuxInfo.txt"}).status, 3);
+
+    // What cannot be read is refused with status 3, never checked in part
+    // and never waited for.
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(runner
+                  .Execute({"sh", "-c",
+                            "cp '" + image + "' '" + dir / "short.img" + "' && truncate -s 3M '" +
+                                dir / "short.img" + "'"})
+                  .status,
+              0);
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } unreadable[] = {
+        {{"--image", stick + "/firmware/AuxInfo.txt"}, "no partition table"},
+        {{"--image", dir / "short.img"}, "cut short"},
+        {{"--image", fifo}, "no regular file"},
+        {{stick, "--key", fifo}, "no RSA public key"},
+    };
+    for (const auto& u : unreadable) {
+        std::vector<std::string> command = {lintProgram};
+        command.insert(command.end(), u.args.begin(), u.args.end());
+        const SimRun refused = runner.Execute(command);
+        EXPECT_EQ(refused.status, 3) << u.says;
+        EXPECT_NE(refused.err.find(u.says), std::string::npos) << refused.err;
+    }
 }
 
 }  // namespace

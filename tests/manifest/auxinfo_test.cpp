@@ -164,6 +164,8 @@ TEST_F(AuxInfoTest, ReadsFilesByPath) {
     upd::testing::TempDir dir;
     upd::testing::WriteAll(dir / "AuxInfo.txt", "SectionList\r\nSequence=A,B\r\n");
     EXPECT_EQ(ReadAuxInfo((dir / "missing.txt").c_str()), 0);
+    upd::testing::MakeFifo(dir / "fifo.txt");  // refused without blocking
+    EXPECT_EQ(ReadAuxInfo((dir / "fifo.txt").c_str()), 0);
     EXPECT_EQ(ReadAuxInfo(nullptr), 0);
     EXPECT_EQ(ReadAuxInfoStream(nullptr), 0);
     EXPECT_EQ(aux_Section, nullptr);

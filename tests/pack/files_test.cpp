@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ""},
         FilesCase{"FlashData",
                   "Run\nOperation = FlashUpdate\nDevice = /dev/mtd1\nOffset = 0\n"
-                  "EraseCommand = erase\nWriteCommand = /mnt/tools/write\n"
+                  "EraseCommand = erase\nWriteCommand = sh /mnt/tools/write\n"
                   "DataPath1 = /mnt/flash/f.img\n",
                   {{"f.img", "flash"}, {"write", "w"}},
                   Outcome::kWritten,

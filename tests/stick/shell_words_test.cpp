@@ -53,6 +53,26 @@ TEST(ShellWordsTest, TellsProgramsAndWordsTheShellMayChange) {
     EXPECT_EQ(expanding, (std::vector<std::string>{"$HOME/y", "*.bin", "~/u"}));
 }
 
+TEST(ShellWordsTest, TellsACommandWhoseStatusIsItsProgramsOwn) {
+    const struct {
+        std::string command;
+        bool simple;
+    } cases[] = {
+        {"A=1 /bin/x a >/mnt/log 2>&1 <in", true},
+        {"/bin/x; /bin/y", false},
+        {"/bin/x || true", false},
+        {"/bin/x &", false},
+        {"! /bin/x", false},
+        {"(/bin/x)", false},
+        {"/bin/x 'open", false},
+        {"A=1", false},
+        {"# only a comment", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SplitShellWords(c.command).simple, c.simple) << c.command;
+    }
+}
+
 TEST(ShellWordsTest, StickPathsAsTheProgramReceivesThem) {
     EXPECT_EQ(StickPathsIn(R"(t --dir /mnt/firmware if=/mnt/a "/mnt/b c" /mnt/$X /mntx/y)", "/mnt"),
               (std::vector<std::string>{"/mnt/firmware", "/mnt/a", "/mnt/b c"}));

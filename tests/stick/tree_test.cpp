@@ -2,6 +2,7 @@
 // mounted stick answers them.
 #include "stick/tree.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +89,27 @@ TEST(StickTreeTest, PicksOneEntryWhereNamesClash) {
     ASSERT_NE(index.Find("Help.Txt."), nullptr);
     EXPECT_EQ(*index.Find("Help.Txt."), "HELP.txt");
     EXPECT_EQ(index.Find("a:b"), nullptr);
+}
+
+}  // namespace
+}  // namespace upd::stick
+
+namespace upd::stick {
+namespace {
+
+TEST(StickTreeTest, ListsAFolderSortedWhetherOpenOrNamed) {
+    upd::testing::TempDir folder;
+    for (const char* name : {"b", "A", "a"}) {
+        upd::testing::WriteAll(folder / name, "");
+    }
+    const std::vector<std::string> sorted = {"A", "a", "b"};
+    EXPECT_EQ(ListNames(folder.path()), sorted);
+    const int fd = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ListNames(fd), sorted);
+    EXPECT_EQ(ListNames(fd), sorted);  // the descriptor is left where it stood
+    ::close(fd);
+    EXPECT_EQ(ListNames(folder / "none"), std::nullopt);
 }
 
 }  // namespace
