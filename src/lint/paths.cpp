@@ -48,6 +48,10 @@ void PushComponents(std::vector<std::string_view>* todo, std::string_view path) 
 
 // The last component of a path as written ("" when it ends in a slash).
 std::string LastName(std::string_view path) {
+    // "dir/" names dir, as mkdir takes it.
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
     const std::size_t slash = path.rfind('/');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }

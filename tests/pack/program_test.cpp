@@ -37,7 +37,8 @@ TEST_P(ProgramTest, ExitsAsItsHelpSays) {
 
     std::string command = Quoted(UPD_PACK_BINARY);
     for (const std::string& arg : GetParam().args) {
-        command += " " + Quoted(arg.starts_with("WORK/") ? dir_ / arg.substr(5) : arg);
+        command += ' ';
+        command += Quoted(arg.starts_with("WORK/") ? dir_ / arg.substr(5) : arg);
     }
     const std::string errFile = dir_ / "err";
     const std::string out = CommandOutput(command + " 2>" + Quoted(errFile) + "; echo \"[$?]\"");
