@@ -25,23 +25,26 @@ Value Checker::Read(std::string_view section, const char* key, int size) const {
     return v;
 }
 
-void Checker::Error(std::string_view section, int line, int code, std::string message) {
+void Checker::Error(std::string_view section, int line, int code, std::string_view name,
+                    std::string message) {
     if (stopCode_ == 0) {
         stopCode_ = code;
     } else {
         message += " (the run would already have stopped with " + std::to_string(stopCode_) + ")";
     }
-    findings_.push_back(
-        Finding{Severity::kError, std::string(section), line, std::move(message), code});
+    findings_.push_back(Finding{Severity::kError, std::string(section), line, std::move(message),
+                                code, std::string(name)});
 }
 
-void Checker::Warn(std::string_view section, int line, std::string message, int code) {
-    findings_.push_back(
-        Finding{Severity::kWarning, std::string(section), line, std::move(message), code});
+void Checker::Warn(std::string_view section, int line, std::string_view name, std::string message,
+                   int code) {
+    findings_.push_back(Finding{Severity::kWarning, std::string(section), line, std::move(message),
+                                code, std::string(name)});
 }
 
 void Checker::StickError(std::string message) {
-    findings_.push_back(Finding{Severity::kError, "", 0, std::move(message), 0});
+    findings_.push_back(
+        Finding{Severity::kError, "", 0, std::move(message), 0, "stick-entry-unfit"});
 }
 
 void Checker::Assume(Unknowable what, std::string_view section, int line, int code,

@@ -41,10 +41,14 @@ class Checker {
 
     Value Read(std::string_view section, const char* key, int size) const;
 
-    // A failure of the run. The first one is the code the instrument shows;
-    // later ones are still reported, marked as coming after that stop.
-    void Error(std::string_view section, int line, int code, std::string message);
-    void Warn(std::string_view section, int line, std::string message, int code = 0);
+    // A failure of the run, `name` its kind. The first one with a code is the
+    // code the instrument shows; later ones are still reported, marked as
+    // coming after that stop. One without a code (0) is a fault the
+    // instrument passes over while it reports success: the run goes on.
+    void Error(std::string_view section, int line, int code, std::string_view name,
+               std::string message);
+    void Warn(std::string_view section, int line, std::string_view name, std::string message,
+              int code = 0);
     // An error of the stick as a whole, which no run reaches: it has no code.
     void StickError(std::string message);
     // Something the run depends on that the checker cannot know; noted only

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace upd::lint {
@@ -17,7 +18,24 @@ struct Finding {
     int line = 0;         // manifest line number (1-based), 0 when none
     std::string message;  // what the instrument would do, for a person
     int code = 0;         // the code the instrument would show, 0 for none
+    std::string name{};   // the kind of finding: a stable kebab-case identifier
+    // A warning the maker accepted for its section: still listed, never
+    // counted for the exit status.
+    bool accepted = false;
+    std::string reason{};  // why, as the maker gave it
 };
+
+// A maker's acceptance of a named warning in a named section ("" for the
+// manifest as a whole): from a comment in the manifest or the command line.
+struct Accept {
+    std::string section;
+    std::string name;
+    std::string reason{};
+    int line = 0;  // the comment's manifest line, 0 from the command line
+};
+
+// "SECTION:NAME" as given on a command line; none when it is not of that form.
+std::optional<Accept> ParseAccept(std::string_view text);
 
 struct Options {
     // directory standing for the stick's root (holds firmware/AuxInfo.txt)
@@ -30,6 +48,8 @@ struct Options {
     std::optional<std::string> timeStamp;
     // -f
     bool force = false;
+    // Warnings accepted on the command line, beside the manifest's own.
+    std::vector<Accept> accepts{};
 };
 
 // What the checker cannot know from the stick and the instrument's tree, and
@@ -71,7 +91,13 @@ std::string FormatText(const Report&);
 std::string FormatJson(const Report&);
 std::string FormatText(const std::vector<Finding>&);
 std::string FormatJson(const std::vector<Finding>&);
+// 0 when every finding is accepted (or none), 1 warnings only, 2 errors.
 int ExitStatus(const std::vector<Finding>&);
+
+// A JSON string, always valid UTF-8: quotes, backslashes and control
+// characters escaped, and so is every byte that is not part of well-formed
+// UTF-8, as \u00XX of the byte (manifests and file names need not be UTF-8).
+std::string JsonString(std::string_view text);
 
 // The code the instrument's error file would hold after the run: the code of
 // the first error that has one, else the last notice's (659, 660), else 0.

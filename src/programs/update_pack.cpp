@@ -44,6 +44,9 @@ constexpr char kUsage[] =
     "  --no-flash-digest     leave FlashUpdate sections without SHA256Hash as written (the\n"
     "                        digest makes the instrument check a copy of the data file\n"
     "                        and stop the run when the write command fails)\n"
+    "  --accept SECTION:NAME accept the stick checker's warning NAME for SECTION (as a\n"
+    "                        \"# update-lint: accept NAME because REASON\" comment in the\n"
+    "                        section does); may be given more than once\n"
     "  -q, --quiet           print only problems and notices of changed behaviour\n"
     "  --keygen PRIVATE.pem PUBLIC.pem\n"
     "                        make a 3072-bit RSA key pair; install PUBLIC.pem on the\n"
@@ -114,7 +117,15 @@ int main(int argc, char** argv) {
         if (taken) {
             continue;
         }
-        if (arg == "--follow-links") {
+        if (arg == "--accept") {
+            const auto accept =
+                i + 1 < args.size() ? upd::lint::ParseAccept(args[i + 1]) : std::nullopt;
+            if (!accept) {
+                return Usage("--accept needs SECTION:NAME");
+            }
+            options.accepts.push_back(*accept);
+            ++i;
+        } else if (arg == "--follow-links") {
             options.followLinks = true;
         } else if (arg == "--no-flash-digest") {
             options.flashAsWritten = true;

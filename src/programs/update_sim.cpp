@@ -193,7 +193,6 @@ class Session {
     upd::RunReport report_;
 };
 
-
 std::vector<std::string> EarlierMade(const std::string& list) {
     std::vector<std::string> made;
     std::ifstream in(list);
