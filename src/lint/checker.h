@@ -58,9 +58,25 @@ class Checker {
     void Writes(std::uint64_t bytes) { written_ += stopCode_ == 0 ? bytes : 0; }
     bool Stopped() const { return stopCode_ != 0; }
 
+    // The account of the run, kept as the walk follows it: each entry of the
+    // run list begins a step, which the checks fill in.
+    void BeginStep(std::string_view section, int line, std::string_view operation);
+    // Whether the checker sees an instrument tree, and so what the run changes.
+    bool KnowsInstrument() const { return !options_.instrumentRoot.empty(); }
+    // The stick file `path` names, as the current section takes it.
+    void Takes(const std::string& path);
+    void Puts(std::string what);
+    void Runs(std::string_view key, std::string command);
+    // What the current section changed in the instrument tree (only with one).
+    void Changes(std::string what);
+    // The current section's outcome; a failure or a stop before it stays.
+    void Outcome(std::string_view outcome);
+
     Report TakeReport();
 
   private:
+    std::vector<std::string> Unused() const;
+
     const Options& options_;
     ManifestLines lines_;
     Paths paths_;
@@ -68,6 +84,8 @@ class Checker {
     std::uint64_t written_ = 0;
     std::vector<Finding> findings_;
     std::vector<Assumption> assumptions_;
+    Account account_;
+    std::vector<std::string> used_;  // the stick entries the run takes, on this machine
 };
 
 // The checks of the operations, in the order of the updater's own checks.

@@ -125,6 +125,7 @@ void CheckIgnoredCommand(Checker& c, const std::string& s, const char* key, cons
 // ones that no digest covers.
 void CheckNamedFiles(Checker& c, const std::string& s, const char* key, const Value& command) {
     for (const std::string& path : stick::StickPathsIn(command.text, kMountPoint)) {
+        c.Takes(path);
         if (c.paths().StateOf(path) == State::kMissing) {
             c.Warn(s, command.line, "stick-file-missing",
                    std::string(key) + " names " + Quote(path) + ", which is not on the stick");
@@ -210,6 +211,9 @@ bool CheckMSP430Update(Checker& c, const std::string& s) {
     for (const Command& cmd : commands) {
         CheckNamedFiles(c, s, cmd.key, cmd.value);
     }
+    c.Runs("CommandJTAG", commands[0].value.text);
+    c.Runs("Command1", commands[1].value.text);
+    c.Runs("Command2", commands[2].value.text + " (only when Command1 fails, up to twice)");
     const Value& jtag = commands[0].value;
     if (!CheckDecidingCommand(c, s, "CommandJTAG", jtag, jtag.text, kErrMspJtagFailed)) {
         return false;
@@ -259,6 +263,14 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
     const Value& data = keys[4].value;
     const Value& sha256 = keys[5].value;
     Paths& paths = c.paths();
+    if (paths.OnStick(data.text)) {
+        c.Takes(data.text);
+    }
+    c.Puts("the device " + device.text + " (Offset and EraseCommand are required, never used)");
+    c.Runs("WriteCommand",
+           write.text + " " + (sha256.found ? kFlashCopyPath : data.text) + " " + device.text +
+               (sha256.found ? " (a checked copy of " + data.text + "; its failure stops the run)"
+                             : " (its exit status is ignored)"));
     CheckNamedFiles(c, s, "WriteCommand", write);
     if (!sha256.found) {
         const State state = paths.StateOf(data.text);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 
 #include "digest/ssl.h"
 #include "files/file.h"
@@ -54,6 +55,22 @@ std::string Merged(const LineList2Owner& package, const LineList2Owner& installe
         merged += std::string(line->first) + line->rest + "\n";
     });
     return merged;
+}
+
+// The keywords the merge writes from the package's lines: those the
+// installed file does not give where the merge looks for them.
+std::string KeysAdded(const LineList2Owner& package, const LineList2Owner& installed) {
+    std::set<const LineList2*> fromPackage;
+    for (const LineList2* l = package.head(); l != nullptr; l = l->next) {
+        fromPackage.insert(l);
+    }
+    std::string added;
+    MergeConfigLines(package.head(), installed.head(), [&](const LineList2* line) {
+        if (fromPackage.count(line) != 0) {
+            added += (added.empty() ? "" : ", ") + std::string(line->first);
+        }
+    });
+    return added.empty() ? "no keys added" : "keys added: " + added;
 }
 
 // Reading a file stops, without error, at its first line too long for the
@@ -258,6 +275,8 @@ bool Merge(Checker& c, const std::string& s, const Config& k, const std::string&
         return false;
     }
     if (packageVersion <= installedVersion) {
+        c.Outcome("not-merged");
+        c.Changes("nothing merged into " + dest + ": the installed version is not lower");
         c.Warn(s, k.srcFile.line, "config-not-newer",
                "nothing is merged: the package's version " + std::to_string(packageVersion) +
                    " is not greater than the installed " + std::to_string(installedVersion));
@@ -287,6 +306,9 @@ bool Merge(Checker& c, const std::string& s, const Config& k, const std::string&
         return false;
     }
     WarnDropped(c, s, k.destFile.line, dest, package, installed);
+    c.Outcome("merged");
+    c.Changes("merged into " + dest + " (" + KeysAdded(package, installed) +
+              "), the file it replaced kept at " + backup);
     return true;
 }
 
@@ -301,6 +323,11 @@ bool CheckConfigUpdate(Checker& c, const std::string& s) {
     const std::string source = k.srcDir.text + "/" + k.srcFile.text;
     const std::string dest = k.destDir.text + "/" + k.destFile.text;
     const std::string backup = k.backupDir.text + "/" + k.backupFile.text;
+    if (paths.OnStick(source)) {
+        c.Takes(source);
+    }
+    c.Puts("merged into " + dest + " when its version is greater (the installed file kept at " +
+           backup + ")");
     if (!paths.Exists(source)) {
         c.Error(s, k.srcFile.line, kErrConfigSrcMissing, "source-missing",
                 "the package's configuration file " + Quote(source) +

@@ -32,6 +32,16 @@ bool CheckBackupFiles(Checker& c, const std::string& s) {
     }
     // In order, so that DestDir1 and DestDir2 may lie inside DestDir.
     for (const Key& k : keys) {
+        if (k.created && k.value.found) {
+            c.Puts("the folder " + k.value.text + " (made when missing)");
+        }
+    }
+    for (const Key& k : keys) {
+        const bool missing =
+            k.created && k.value.found && c.paths().StateOf(k.value.text) == Paths::State::kMissing;
+        if (missing && EnsureDirectoryStep(c.paths(), k.value.text)) {
+            c.Changes("created the folder " + k.value.text);
+        }
         if (k.created && k.value.found && !EnsureDirectoryStep(c.paths(), k.value.text)) {
             c.Error(
                 s, k.value.line, kErrMakeDirectory, "directory-uncreatable",
@@ -60,9 +70,15 @@ bool CheckRemoveFiles(Checker& c, const std::string& s) {
         }
         // A path that does not exist is passed over; one that cannot be
         // removed (a directory) is reported after the whole list.
-        if (c.paths().Exists(v.text) && !c.paths().Unlink(v.text) && !failed.found) {
-            failed = v;
-            failedKey = key;
+        c.Puts("removes " + v.text);
+        const bool exists = c.paths().Exists(v.text);
+        if (exists && !c.paths().Unlink(v.text)) {
+            if (!failed.found) {
+                failed = v;
+                failedKey = key;
+            }
+        } else {
+            c.Changes(exists ? "removed " + v.text : v.text + " is not there: nothing removed");
         }
     }
     // Keys numbered past the first gap are never read.

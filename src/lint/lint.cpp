@@ -352,6 +352,13 @@ void Notice(Checker& c, int code) {
 void CheckSection(Checker& c, const std::string& section, bool firstVisit,
                   const std::map<std::string, int>& listedAt) {
     const Value op = c.Read(section, "Operation", kOperationSize);
+    const auto at = listedAt.find(section);
+    const int sectionLine = c.lines().SectionLine(section);
+    c.BeginStep(section,
+                sectionLine != 0       ? sectionLine
+                : at != listedAt.end() ? at->second
+                                       : c.lines().SectionLine(kListSection),
+                op.found && op.fits ? op.text : "");
     if (!op.fits) {
         c.Error(section, op.line, kErrOperationTooLong, "operation-too-long",
                 "Operation is longer than the instrument's " + std::to_string(kOperationSize - 1) +
@@ -360,7 +367,6 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit,
     }
     if (!op.found) {
         if (c.lines().Find(section) == nullptr) {
-            const auto at = listedAt.find(section);
             std::vector<std::string_view> sections;
             for (const SectionLines& s : c.lines().sections) {
                 sections.push_back(s.name);
@@ -399,6 +405,8 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit,
         return;
     }
     if (op.text == "Reboot") {
+        c.Outcome("reboots");
+        c.Puts("the instrument reboots once the whole run is done");
         return;
     }
     for (const auto& [name, check] : kChecks) {

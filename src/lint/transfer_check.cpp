@@ -192,7 +192,11 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
 
 // A directory the operation creates when missing (one level).
 bool CheckMakeDirectory(Checker& c, const std::string& s, const Value& dir) {
+    const bool missing = c.paths().StateOf(dir.text) == State::kMissing;
     if (EnsureDirectoryStep(c.paths(), dir.text)) {
+        if (missing) {
+            c.Changes("created the folder " + dir.text);
+        }
         return true;
     }
     c.Error(s, dir.line, kErrMakeDirectory, "directory-uncreatable",
@@ -284,19 +288,36 @@ bool CheckTransferFile(Checker& c, const std::string& s) {
     if (!ReadValues(c, s, &t) || !CheckRequired(c, s, t)) {
         return false;
     }
-    const Gate gate = TimeStampGate(c, s, t);
-    if (gate != Gate::kInstall) {
-        return gate == Gate::kSkip;
-    }
     Paths& paths = c.paths();
     const SectionPaths p{Join(t.srcDir, t.srcFile), Join(t.interimDir, t.interimFile),
                          Join(t.destDir, t.destFile), Join(t.backupDir, t.backupFile)};
+    if (paths.OnStick(p.src)) {
+        c.Takes(p.src);
+    }
+    c.Puts(p.dest + " (copied first to " + p.interim + "; the file it replaces kept at " +
+           p.backup + (t.destNoExist ? "; installed also where none is" : "") +
+           (t.noUpdateSame ? "; not when the installed file is the same" : "") +
+           (t.timeStamp.found && t.timeStampCheck
+                ? "; only when its TimeStamp " + t.timeStamp.text +
+                      " is newer than the installed firmware's (-t)"
+                : "") +
+           ")");
+    const Gate gate = TimeStampGate(c, s, t);
+    if (gate != Gate::kInstall) {
+        if (gate == Gate::kSkip) {
+            c.Outcome("gated");
+            c.Changes("nothing: gated by the time stamp");
+        }
+        return gate == Gate::kSkip;
+    }
     // Only a regular file can be the same as the package's: anything else is
     // never opened, and the install goes on.
     if (t.noUpdateSame && paths.Exists(p.dest)) {
         const std::optional<FileData> installed = paths.Regular(p.dest);
         const std::string md5 = installed ? installed->Md5() : "";
         if (!md5.empty() && md5 == t.md5.text) {
+            c.Outcome("skipped-same");
+            c.Changes("nothing: " + p.dest + " already holds this file");
             return true;
         }
     }
@@ -306,8 +327,17 @@ bool CheckTransferFile(Checker& c, const std::string& s) {
                     (paths.OnStick(p.src) ? " is not on the stick" : " does not exist"));
         return false;
     }
-    return CheckMakeDirectory(c, s, t.interimDir) && CheckMakeDirectory(c, s, t.destDir) &&
-           CheckCopy(c, s, t, p) && CheckInstall(c, s, t, p);
+    const bool replaces = paths.Exists(p.dest);
+    if (!(CheckMakeDirectory(c, s, t.interimDir) && CheckMakeDirectory(c, s, t.destDir) &&
+          CheckCopy(c, s, t, p) && CheckInstall(c, s, t, p))) {
+        return false;
+    }
+    if (c.KnowsInstrument()) {
+        c.Outcome("installed");
+        c.Changes("installed " + p.dest +
+                  (replaces ? ", the file it replaced kept at " + p.backup : " (new)"));
+    }
+    return true;
 }
 
 }  // namespace upd::lint

@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
     upd::lint::Options options;
     std::string image;
     std::optional<std::string> stick;
+    bool show = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--json") {
             continue;
+        } else if (arg == "--show") {
+            show = true;
         } else if (arg == "-f") {
             options.force = true;
         } else if ((arg == "--key" || arg == "--instrument" || arg == "-t" || arg == "--image" ||
@@ -163,7 +166,9 @@ int main(int argc, char** argv) {
     }
 
     const upd::lint::Report report = upd::lint::Check(options);
-    const std::string text = json ? upd::lint::FormatJson(report) : upd::lint::FormatText(report);
+    const std::string text =
+        json ? (show ? upd::lint::FormatShowJson(report) : upd::lint::FormatJson(report))
+             : (show ? upd::lint::FormatShow(report) : "") + upd::lint::FormatText(report);
     std::fputs(text.c_str(), stdout);
     return upd::lint::ExitStatus(report.findings);
 }
