@@ -447,3 +447,23 @@ TEST(LintDiagnosticsTest, WhatItCannotKnowIsSaidOnce) {
 
 }  // namespace
 }  // namespace upd::testing
+
+namespace upd::testing {
+namespace {
+
+TEST(LintDiagnosticsTest, AVersionThatReadsAsItLooksIsNoFinding) {
+    for (const char* version : {"V2.9", "V2.05", "V3", "V2.95", "V10.5"}) {
+        SCOPED_TRACE(version);
+        Fixture f;
+        f.Stick("firmware/AuxInfo.txt", Manifest({Config()}));
+        f.Stick("firmware/app.conf", std::string(version) + "\nGain 1\n");
+        lint::Options options = f.Options();
+        options.instrumentRoot.clear();
+        for (const lint::Finding& x : lint::LintStick(options)) {
+            EXPECT_NE(x.name, "version-reads-smaller") << x.message;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace upd::testing
