@@ -22,6 +22,9 @@ foreach(program update-sim update-pack update-lint)
 endforeach()
 install(TARGETS ${UPD_WORKSTATION_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT workstation)
+# Their manual pages, made from their help texts (cmake/help.cmake).
+get_property(UPD_MANUAL_PAGES GLOBAL PROPERTY UPD_MANUAL_PAGES)
+install(FILES ${UPD_MANUAL_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT workstation)
 
 # The Debian architecture of the programs: the build machine's for a native
 # build (CPack asks dpkg), the toolchain's for a cross build.

@@ -1,13 +1,13 @@
 #!/bin/bash
 # Builds the two Debian packages and checks them with dpkg-deb:
 #   instrument-updater-tools  the workstation programs (update-sim and the
-#                             package tools) for this machine, from a native
-#                             Release build;
+#                             package tools) and their manual pages for this
+#                             machine, from a native Release build;
 #   instrument-updater        the instrument's `update` for armhf, static and
 #                             stripped, from the release preset (build-release),
 #                             with what starts it on the instrument (starter/).
 # It also checks that a plain `cmake --install` of the native build installs
-# the workstation programs only.
+# the workstation programs and their manual pages only.
 # On a fresh Debian 12 machine it first installs what is missing (as root).
 # Usage: scripts/package.sh
 # Environment: UPD_PACKAGE_BUILD (the native build folder, default build-package).
@@ -24,6 +24,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v make >/dev/null || need+=(make)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v file >/dev/null || need+=(file)
+command -v groff >/dev/null || need+=(groff-base)
 [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
 command -v $triplet-g++ >/dev/null || need+=(g++-$triplet)
 command -v qemu-arm >/dev/null || need+=(qemu-user)
@@ -89,11 +90,28 @@ check() {
     done
 }
 
-# The workstation programs are those that the tree defines, update itself aside.
+# The workstation programs are those that the tree defines, update itself aside,
+# and each that has a help text (src/programs/PROGRAM.help) has a manual page.
 mapfile -t tools < <(cd "$native" && ls update-sim update-pack update-lint 2>/dev/null)
+pages=()
+for tool in "${tools[@]}"; do
+    [ -f "src/programs/$tool.help" ] && pages+=("$tool.1")
+done
 check "$out/instrument-updater-tools_${version}_$(dpkg --print-architecture).deb" \
     instrument-updater-tools "$(dpkg --print-architecture)" 'dynamically linked.*, stripped' \
-    "${tools[@]/#/usr/bin/}"
+    "${tools[@]/#/usr/bin/}" ${pages[@]+"${pages[@]/#/usr/share/man/man1/}"}
+# Each page is one that man reads without a warning, and it tells what the
+# program's --help tells, its exit statuses too.
+for page in ${pages[@]+"${pages[@]}"}; do
+    path=$unpacked/usr/share/man/man1/$page
+    [ -f "$path" ] || continue
+    warnings=$(groff -man -Tutf8 -ww -z "$path" 2>&1) || fail "$page: groff fails"
+    [ -z "$warnings" ] || fail "$page: groff warns: $warnings"
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS'; do
+        grep -q "^\.SH \"\?$section\"\?\$" "$path" || fail "$page: no $section section"
+    done
+    echo "package.sh: manual page $page, $(wc -l <"$path") lines"
+done
 dpkg-deb --field "$out"/instrument-updater-tools_*.deb Depends | grep -q 'libssl3' ||
     fail "instrument-updater-tools does not depend on libssl3"
 
@@ -123,7 +141,8 @@ unit=$(sed -n 's/.*SYSTEMD_WANTS}+="\([^"]*\)".*/\1/p' "$unpacked/${glue[4]}")
 # PATH, never the instrument's program or its start files.
 cmake --install "$native" --prefix "$unpacked/plain" >/dev/null
 actual=$(cd "$unpacked/plain" && find . ! -type d | sort)
-expected=$(printf './bin/%s\n' "${tools[@]}" | sort)
+expected=$( (printf './bin/%s\n' "${tools[@]}"
+    printf './share/man/man1/%s\n' ${pages[@]+"${pages[@]}"}) | sort)
 [ "$actual" = "$expected" ] || fail "cmake --install installs $(echo $actual), not $(echo $expected)"
 
 echo

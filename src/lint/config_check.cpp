@@ -130,8 +130,6 @@ void WarnDecimalVersion(Checker& c, const std::string& s, int line, const LineLi
         why = "what follows its second dot is not read";
     } else if (minor.size() >= 2 && minor[0] != '0' && minor[0] != '9') {
         why = "it is lower than V" + major + "." + static_cast<char>(minor[0] + 1);
-    } else if (minor.size() >= 2 && minor.back() == '0') {
-        why = "it is the same as V" + decimal;
     } else {
         return;
     }

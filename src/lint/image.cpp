@@ -157,12 +157,14 @@ std::string FirstLine(const std::string& path) {
 
 }  // namespace
 
-StickImage::StickImage(const std::string& image) {
+StickImage::StickImage(const std::string& image, const std::string& under) {
     const std::uint64_t offset = FileSystemOffset(image, &error_);
     if (!error_.empty()) {
         return;
     }
-    std::string dir = (std::filesystem::temp_directory_path() / "update-lint.XXXXXX").string();
+    const std::filesystem::path parent =
+        under.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(under);
+    std::string dir = (parent / "update-lint.XXXXXX").string();
     if (::mkdtemp(dir.data()) == nullptr) {
         error_ = "cannot make a temporary directory";
         return;

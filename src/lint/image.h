@@ -10,10 +10,11 @@ namespace upd::lint {
 
 class StickImage {
   public:
-    // Copies every file of the image's file system; on failure (the image is
-    // no regular file, its partition table or file system does not fit it,
-    // mcopy cannot read it whole) ok() is false and error() says why.
-    explicit StickImage(const std::string& image);
+    // Copies every file of the image's file system into a new folder in
+    // `under` (the system's temporary folder when empty); on failure (the
+    // image is no regular file, its partition table or file system does not
+    // fit it, mcopy cannot read it whole) ok() is false and error() says why.
+    explicit StickImage(const std::string& image, const std::string& under = {});
     ~StickImage();
     StickImage(const StickImage&) = delete;
     StickImage& operator=(const StickImage&) = delete;

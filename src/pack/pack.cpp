@@ -550,7 +550,8 @@ class Packer {
                         Bytes(imageSize_) + " written; nothing written");
         }
         progress_.Phase("reading the image back");
-        const lint::StickImage image(staging_.Image());
+        // Read into the staging folder, so that an interruption removes it too.
+        const lint::StickImage image(staging_.Image(), staging_.Folder());
         progress_.Clear();
         if (!image.ok()) {
             return Fail("the image cannot be read back: " + image.error());

@@ -48,12 +48,19 @@ bool Staging::Create(const std::string& outputDir, const std::string& imagePath,
         *error = imagePath + " exists; remove it first";
         return false;
     }
+    // Each staged path is made and registered for removal on a signal in one
+    // step: a signal between the two would leave it behind.
+    RemoveOnSignal::Hold hold;
     std::string folder = TemplateBeside(outputDir);
     if (::mkdtemp(folder.data()) == nullptr) {
         *error = "cannot make a staging folder " + folder + ": " + std::strerror(errno);
         return false;
     }
     folder_ = folder;
+    if (!onSignal_.AddFolder(folder_)) {
+        *error = "the staging folder's path is too long: " + folder_;
+        return false;
+    }
     if (::mkdir(Stick().c_str(), 0755) != 0) {
         *error = "cannot make " + Stick() + ": " + std::strerror(errno);
         return false;
@@ -67,6 +74,10 @@ bool Staging::Create(const std::string& outputDir, const std::string& imagePath,
         }
         ::close(fd);
         image_ = image;
+        if (!onSignal_.Add(image_)) {
+            *error = "the staging image's path is too long: " + image_;
+            return false;
+        }
     }
     output_ = outputDir;
     imagePath_ = imagePath;
@@ -74,6 +85,8 @@ bool Staging::Create(const std::string& outputDir, const std::string& imagePath,
 }
 
 bool Staging::Publish(std::string* error) {
+    // The stick and the image are published together: a signal waits.
+    RemoveOnSignal::Hold hold;
     // An empty output folder given by the user makes way for the stick.
     if (IsEmptyFolder(output_) && ::rmdir(output_.c_str()) != 0) {
         *error = "cannot replace the empty folder " + output_ + ": " + std::strerror(errno);
@@ -89,6 +102,7 @@ bool Staging::Publish(std::string* error) {
             std::rename(output_.c_str(), Stick().c_str());
             return false;
         }
+        onSignal_.Forget(image_);
         image_.clear();
     }
     return true;

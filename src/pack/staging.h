@@ -1,10 +1,13 @@
 // Whole or nothing: a package is built in a staging folder beside its output
 // folder (and its image beside the image's place) and moved into place, with
-// a rename, only once it passed every check. A refused or failed pack leaves
-// nothing that looks like a stick.
+// a rename, only once it passed every check. A refused, failed or interrupted
+// (SIGINT, SIGTERM, SIGHUP) pack leaves nothing that looks like a stick, and
+// no staging folder or image.
 #pragma once
 
 #include <string>
+
+#include "pack/interrupt.h"
 
 namespace upd::pack {
 
@@ -25,6 +28,8 @@ class Staging {
     std::string Stick() const { return folder_ + "/stick"; }
     // A path for a working file that does not ship.
     std::string Scratch(const std::string& name) const { return folder_ + "/" + name; }
+    // The staging folder, where working folders that do not ship are made.
+    const std::string& Folder() const { return folder_; }
     // Where the image is built.
     const std::string& Image() const { return image_; }
 
@@ -35,6 +40,7 @@ class Staging {
   private:
     std::string output_, imagePath_;
     std::string folder_, image_;  // staged, removed unless published
+    RemoveOnSignal onSignal_;     // removes them when the pack is interrupted
 };
 
 }  // namespace upd::pack

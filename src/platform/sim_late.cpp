@@ -21,6 +21,11 @@ void SimPlatform::Pause(unsigned milliseconds) {
     if (++pauses_ > kPauseLimit) {
         std::fflush(nullptr);
         std::fprintf(stderr, "update-sim: the updater still polls after %u pauses\n", kPauseLimit);
+        // Ended as a run stuck after the unplug is: the account of the run
+        // and a tidy ROOT.
+        if (on_stuck_) {
+            on_stuck_();
+        }
         std::_Exit(kStuckStatus);
     }
     Trace("pause " + std::to_string(milliseconds));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "digest/ssl.h"
+#include "help_text.h"
 #include "lint/image.h"
 #include "lint/lint.h"
 #include "util/program.h"
@@ -18,41 +19,6 @@ constexpr char kProgram[] = "update-lint";
 
 // The exit statuses, as the help text lists them.
 constexpr int kUsageStatus = 3;
-
-constexpr char kHelp[] =
-    "usage: update-lint STICK [OPTION...]\n"
-    "       update-lint --image STICK.img [OPTION...]\n"
-    "       update-lint --help | --version\n"
-    "\n"
-    "Checks an update stick (a directory holding firmware/AuxInfo.txt, or a stick\n"
-    "image) and reports each finding: its name, the manifest section and line, what\n"
-    "the instrument would do, and the error code it would show. With --show it first\n"
-    "tells what the stick will do: whether it is signed and with which key, the run\n"
-    "list in order, what each section takes from the stick and where it puts it, the\n"
-    "commands it runs and the stick's files that no section uses.\n"
-    "\n"
-    "  --key PUBLIC.pem       check as a signed run (-s) with this public key\n"
-    "  --instrument ROOT      an instrument's file tree (laid out as for update-sim):\n"
-    "                         also check what depends on the installed files, and\n"
-    "                         with --show tell what each section does to that tree\n"
-    "  -t TIMESTAMP           the installed firmware's time stamp, as given to update\n"
-    "  -f                     as update -f: install files whatever their time stamps\n"
-    "  --image STICK.img      read the stick from an image (a partition table and FAT;\n"
-    "                         needs mtools); one cut short or unreadable is refused\n"
-    "  --show                 tell what the stick will do, then the findings\n"
-    "  --accept SECTION:NAME  accept the warning NAME for SECTION, as the comment\n"
-    "                         \"# update-lint: accept NAME because REASON\" in that\n"
-    "                         section does; accepted warnings are listed but do not\n"
-    "                         count, errors cannot be accepted; may be repeated\n"
-    "  --json                 a JSON report for scripts (a usage error too)\n"
-    "  --version              print the version\n"
-    "  -h, --help             print this text\n"
-    "\n"
-    "Exit status:\n"
-    "  0  no findings, or only accepted warnings\n"
-    "  1  warnings only\n"
-    "  2  errors: the run would fail, or would pass over a section it names\n"
-    "  3  bad usage, or a stick, image or key that cannot be read\n";
 
 bool json = false;
 
@@ -104,7 +70,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
+            std::fputs(upd::kHelpText, stdout);
             return 0;
         } else if (arg == "--version") {
             std::fputs(upd::VersionLine(kProgram).c_str(), stdout);

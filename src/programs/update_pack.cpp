@@ -9,57 +9,20 @@
 #include <string_view>
 #include <vector>
 
+#include "help_text.h"
 #include "pack/image.h"
 #include "pack/keys.h"
 #include "pack/pack.h"
+#include "util/program.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: update-pack SOURCE_MANIFEST OUTPUT_DIR [OPTION...]\n"
-    "       update-pack --keygen PRIVATE.pem PUBLIC.pem\n"
-    "\n"
-    "Builds an update stick in OUTPUT_DIR (which must not exist, or be empty) from the\n"
-    "source manifest and the files it names: each file a listed section takes from\n"
-    "/mnt/PATH is looked for at PATH beside the source manifest, then by its name beside\n"
-    "it, and copied to OUTPUT_DIR/PATH; a folder that a command names is copied whole.\n"
-    "MD5Hash and SHA256Hash are filled in where missing and checked where given; the\n"
-    "manifest goes to OUTPUT_DIR/firmware/AuxInfo.txt. Nothing is written unless the\n"
-    "instrument could load the manifest, a FAT stick can hold every file as it is named,\n"
-    "and the stick checker finds no error.\n"
-    "\n"
-    "  --key PRIVATE.pem     sign the manifest (firmware/AuxInfo.txt.sha256) and verify\n"
-    "                        the signature with the key's public half\n"
-    "  --pass-file FILE      the pass phrase of an encrypted key: FILE's first line\n"
-    "  --pass-env VARIABLE   ... or the value of the environment variable VARIABLE;\n"
-    "                        without either, asked for once on the terminal, if any\n"
-    "  --instrument-key PUB  the public key the instrument holds: refuse to sign with a\n"
-    "                        key that is not its pair, and verify the signature with it\n"
-    "  --image STICK.img     also write a stick image: one FAT32 partition labelled BRIMWOOD\n"
-    "                        (needs sfdisk, mkfs.vfat and mtools), read back before it\n"
-    "                        counts; the same files give the same image, its time stamps\n"
-    "                        taken from SOURCE_DATE_EPOCH or else 1980-01-01 00:00:00 UTC\n"
-    "  --follow-links        follow symbolic links that leave the source folder (links\n"
-    "                        inside it are always followed)\n"
-    "  --no-flash-digest     leave FlashUpdate sections without SHA256Hash as written (the\n"
-    "                        digest makes the instrument check a copy of the data file\n"
-    "                        and stop the run when the write command fails)\n"
-    "  --accept SECTION:NAME accept the stick checker's warning NAME for SECTION (as a\n"
-    "                        \"# update-lint: accept NAME because REASON\" comment in the\n"
-    "                        section does); may be given more than once\n"
-    "  -q, --quiet           print only problems and notices of changed behaviour\n"
-    "  --keygen PRIVATE.pem PUBLIC.pem\n"
-    "                        make a 3072-bit RSA key pair; install PUBLIC.pem on the\n"
-    "                        instrument as /home/Brimwood/bin/NorvoCal.pub\n"
-    "  -h, --help            show this text\n"
-    "\n"
-    "Exit status: 0 written, 1 refused (the package must change), 2 failed (files,\n"
-    "keys, tools or command line).\n";
-
-constexpr int kUsageError = 2;
+constexpr char kProgram[] = "update-pack";
+// A wrong command line is a failure, as the help says.
+constexpr int kUsageError = static_cast<int>(upd::pack::Outcome::kFailed);
 
 int Usage(const std::string& problem) {
-    std::cerr << "update-pack: " << problem << "\n" << kUsage;
+    std::cerr << upd::UsageErrorLine(kProgram, problem);
     return kUsageError;
 }
 
@@ -86,7 +49,11 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-h" || arg == "--help") {
-            std::cout << kUsage;
+            std::cout << upd::kHelpText;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << upd::VersionLine(kProgram);
             return 0;
         }
         if (arg == "--keygen") {

@@ -15,11 +15,13 @@
 #include <string_view>
 #include <vector>
 
+#include "help_text.h"
 #include "platform/sim.h"
 #include "platform/sim_init.h"
 #include "stick/tree.h"
 #include "update/run_report.h"
 #include "update/update.h"
+#include "util/program.h"
 
 namespace {
 
@@ -30,52 +32,10 @@ constexpr int kSetUpFailed = 2;
 // application) may take to end before update-sim ends without them.
 constexpr unsigned kProgramWaitSeconds = 10;
 
-constexpr char kHelp[] = R"(usage: update-sim ROOT [ARGUMENT...]
-       update-sim --init ROOT
-       update-sim --help
-
-Runs the instrument's updater, the same code as `update`, on a simulated
-instrument: the folder ROOT stands for the instrument's whole file system.
-ARGUMENT... goes to the updater (-d DEVICE, -t TIMESTAMP, -s, -f, -h, -m, -mm).
-Standard output is the updater's own. After the run, standard error tells
-the exit status, each code written to the error file with its meaning, the
-display's messages, and the files installed, backed up, merged and removed.
-
-  --init ROOT  lay out an instrument with firmware 1.0 in ROOT (made when
-               missing; nothing there is replaced): the updater's folders,
-               /mnt, an empty stick attached on USB port 1.4.3, and stand-ins
-               for the splash program, the main application, the MSP430 and
-               flash tools and /sbin/reboot
-  --help       print this text
-
-The stick is the folder ROOT/dev/disk/by-label/BRIMWOOD (or the one -d
-names), shown to the updater as the instrument's vfat mount shows it: names
-found whatever their letter case, every file and folder with mode 0755,
-nothing written. A folder that no FAT stick could be is refused. At the
-updater's first sleep the simulated user pulls the stick (it is moved to
-ROOT/.sim/unplugged/); it is put back when the run ends.
-
-In ROOT/.sim:
-  log             every mount, umount, sync, sleep and shell command
-  stand-ins       each run of a stand-in, with its arguments
-  exit/NAME       lines "STATUS [ARGUMENT]": stand-in NAME exits with the
-                  first STATUS whose ARGUMENT it was given (0 by default)
-  mount-errno     a decimal errno that makes the mount fail
-  umount-errno    the same for the umount
-  stick-readonly  when present, the stick is write-protected
-  unplug-after    a number K: the stick is pulled at the K-th sleep instead
-
-Exit status: the updater's (0 after a completed run, 1 after a failed one);
-2 when the simulation cannot be set up, ROOT is no folder or the stick could
-not be a FAT stick; 3 when the updater still waits 1000 sleeps after the
-stick was pulled.
-)";
+constexpr char kProgram[] = "update-sim";
 
 int UsageError(const std::string& problem) {
-    std::fprintf(stderr,
-                 "update-sim: %s\n"
-                 "usage: update-sim ROOT [ARGUMENT...] | --init ROOT | --help\n",
-                 problem.c_str());
+    std::fputs(upd::UsageErrorLine(kProgram, problem).c_str(), stderr);
     return kSetUpFailed;
 }
 
@@ -265,13 +225,17 @@ int main(int argc, char** argv) {
     }
     const std::string_view first = argv[1];
     if (first == "--help" || first == "-h") {
-        std::fputs(kHelp, stdout);
+        std::fputs(upd::kHelpText, stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::fputs(upd::VersionLine(kProgram).c_str(), stdout);
         return 0;
     }
     if (first == "--init") {
         return argc == 3 ? Init(argv[2]) : UsageError("--init takes one ROOT");
     }
-    if (first.starts_with("--")) {
+    if (first.starts_with("-") && first.size() > 1) {
         return UsageError("unknown option " + std::string(first));
     }
     if (!IsDirectory(argv[1])) {

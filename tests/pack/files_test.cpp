@@ -66,6 +66,14 @@ INSTANTIATE_TEST_SUITE_P(
                   Outcome::kWritten,
                   {{"pkg/sub/app.bin", "mapped"}},
                   ""},
+        // The instrument's vfat mount finds FIRMWARE as the manifest's
+        // firmware folder: the file goes into that one folder.
+        FilesCase{"AnotherSpellingOfTheManifestsFolder",
+                  AppSection("/mnt/FIRMWARE", "Run"),
+                  {{"app.bin", "beside"}},
+                  Outcome::kWritten,
+                  {{"firmware/app.bin", "beside"}},
+                  ""},
         FilesCase{"Missing", AppSection("/mnt/firmware", "Run"), {}, Outcome::kRefused, {}, "nor"},
         FilesCase{"ClimbingOutOfTheStick",
                   AppSection("/mnt/../etc", "Run"),
