@@ -68,13 +68,16 @@ echo "\$ update-pack --keygen key.pem ROOT/home/Brimwood/bin/NorvoCal.pub"
 echo "\$ update-pack examples/update-package/AuxInfo.txt.in ROOT/dev/disk/by-label/BRIMWOOD --key key.pem"
 "$pack" examples/update-package/AuxInfo.txt.in "$stick" --key "$work/key.pem" 2>&1 |
     sed "s|$root|ROOT|g; s|$work/||g"
-# The stick as the instrument will see it: warnings only (status 1) go ahead.
-echo "\$ update-lint ROOT/dev/disk/by-label/BRIMWOOD --key ROOT/home/Brimwood/bin/NorvoCal.pub"
+# What the stick will do on this instrument, then the findings: the example
+# accepts its known warnings, so it checks clean (status 0).
+echo "\$ update-lint ROOT/dev/disk/by-label/BRIMWOOD --key ROOT/home/Brimwood/bin/NorvoCal.pub --instrument ROOT --show"
 status=0
-"$lint" "$stick" --key "$root/home/Brimwood/bin/NorvoCal.pub" || status=$?
+"$lint" "$stick" --key "$root/home/Brimwood/bin/NorvoCal.pub" --instrument "$root" --show \
+    >"$work/lint.out" 2>&1 || status=$?
+sed "s|$root|ROOT|g" "$work/lint.out"
 echo "-- update-lint exit status: $status"
-if [ "$status" -gt 1 ]; then
-    echo "demo: the stick checker found errors in the example package" >&2
+if [ "$status" -ne 0 ]; then
+    echo "demo: the stick checker does not find the example package clean" >&2
     exit 1
 fi
 

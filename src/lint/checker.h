@@ -41,10 +41,14 @@ class Checker {
 
     Value Read(std::string_view section, const char* key, int size) const;
 
-    // A failure of the run. The first one is the code the instrument shows;
-    // later ones are still reported, marked as coming after that stop.
-    void Error(std::string_view section, int line, int code, std::string message);
-    void Warn(std::string_view section, int line, std::string message, int code = 0);
+    // A failure of the run, `name` its kind. The first one with a code is the
+    // code the instrument shows; later ones are still reported, marked as
+    // coming after that stop. One without a code (0) is a fault the
+    // instrument passes over while it reports success: the run goes on.
+    void Error(std::string_view section, int line, int code, std::string_view name,
+               std::string message);
+    void Warn(std::string_view section, int line, std::string_view name, std::string message,
+              int code = 0);
     // An error of the stick as a whole, which no run reaches: it has no code.
     void StickError(std::string message);
     // Something the run depends on that the checker cannot know; noted only
@@ -54,9 +58,25 @@ class Checker {
     void Writes(std::uint64_t bytes) { written_ += stopCode_ == 0 ? bytes : 0; }
     bool Stopped() const { return stopCode_ != 0; }
 
+    // The account of the run, kept as the walk follows it: each entry of the
+    // run list begins a step, which the checks fill in.
+    void BeginStep(std::string_view section, int line, std::string_view operation);
+    // Whether the checker sees an instrument tree, and so what the run changes.
+    bool KnowsInstrument() const { return !options_.instrumentRoot.empty(); }
+    // The stick file `path` names, as the current section takes it.
+    void Takes(const std::string& path);
+    void Puts(std::string what);
+    void Runs(std::string_view key, std::string command);
+    // What the current section changed in the instrument tree (only with one).
+    void Changes(std::string what);
+    // The current section's outcome; a failure or a stop before it stays.
+    void Outcome(std::string_view outcome);
+
     Report TakeReport();
 
   private:
+    std::vector<std::string> Unused() const;
+
     const Options& options_;
     ManifestLines lines_;
     Paths paths_;
@@ -64,6 +84,8 @@ class Checker {
     std::uint64_t written_ = 0;
     std::vector<Finding> findings_;
     std::vector<Assumption> assumptions_;
+    Account account_;
+    std::vector<std::string> used_;  // the stick entries the run takes, on this machine
 };
 
 // The checks of the operations, in the order of the updater's own checks.

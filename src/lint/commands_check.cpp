@@ -94,11 +94,12 @@ bool CheckDecidingCommand(Checker& c, const std::string& s, const char* key, con
                           const std::string& command, int code) {
     const Outlook outlook = Foresee(c.paths(), command);
     if (outlook.fails) {
-        c.Error(s, v.line, code, std::string(key) + " cannot exit 0: " + outlook.why);
+        c.Error(s, v.line, code, "command-cannot-run",
+                std::string(key) + " cannot exit 0: " + outlook.why);
         return false;
     }
     for (const std::string& problem : outlook.problems) {
-        c.Warn(s, v.line, std::string(key) + ": " + problem);
+        c.Warn(s, v.line, "command-program-unusable", std::string(key) + ": " + problem);
     }
     c.Assume(Unknowable::kCommandStatus, s, v.line, code,
              std::string(key) + " of [" + s + "] exits 0 (else the run stops with " +
@@ -111,11 +112,12 @@ void CheckIgnoredCommand(Checker& c, const std::string& s, const char* key, cons
                          const std::string& command, const std::string& then) {
     const Outlook outlook = Foresee(c.paths(), command);
     if (outlook.fails) {
-        c.Warn(s, v.line, std::string(key) + " cannot exit 0: " + outlook.why + "; " + then);
+        c.Warn(s, v.line, "ignored-command-fails",
+               std::string(key) + " cannot exit 0: " + outlook.why + "; " + then);
         return;
     }
     for (const std::string& problem : outlook.problems) {
-        c.Warn(s, v.line, std::string(key) + ": " + problem);
+        c.Warn(s, v.line, "command-program-unusable", std::string(key) + ": " + problem);
     }
 }
 
@@ -123,11 +125,12 @@ void CheckIgnoredCommand(Checker& c, const std::string& s, const char* key, cons
 // ones that no digest covers.
 void CheckNamedFiles(Checker& c, const std::string& s, const char* key, const Value& command) {
     for (const std::string& path : stick::StickPathsIn(command.text, kMountPoint)) {
+        c.Takes(path);
         if (c.paths().StateOf(path) == State::kMissing) {
-            c.Warn(s, command.line,
+            c.Warn(s, command.line, "stick-file-missing",
                    std::string(key) + " names " + Quote(path) + ", which is not on the stick");
         } else if (c.Signed()) {
-            c.Warn(s, command.line,
+            c.Warn(s, command.line, "unverified-file",
                    std::string(key) + " uses " + Quote(path) +
                        " from the stick unverified: no digest of a signed run covers it");
         }
@@ -139,12 +142,12 @@ void CheckNamedFiles(Checker& c, const std::string& s, const char* key, const Va
 // into it and its digest checked.
 bool CheckFlashCopy(Checker& c, const std::string& s, const Value& data, const Value& sha256) {
     Paths& paths = c.paths();
-    const auto fail = [&](int code, int line, const std::string& why) {
-        c.Error(s, line, code, why);
+    const auto fail = [&](int code, int line, std::string_view name, const std::string& why) {
+        c.Error(s, line, code, name, why);
         return false;
     };
     if (!paths.Exists(kDownloadDir) && !paths.MakeDirectory(kDownloadDir)) {
-        return fail(kErrCopyToInstrument, data.line,
+        return fail(kErrCopyToInstrument, data.line, "copy-failed",
                     std::string(kDownloadDir) +
                         " cannot be made: the data file cannot be copied "
                         "onto the instrument");
@@ -152,14 +155,14 @@ bool CheckFlashCopy(Checker& c, const std::string& s, const Value& data, const V
     paths.Unlink(kFlashCopyPath);
     if (paths.Create(kFlashCopyPath, FileData{"", std::make_shared<const std::string>(), 0,
                                               false}) != Paths::CreateResult::kDone) {
-        return fail(kErrCopyToInstrument, data.line,
+        return fail(kErrCopyToInstrument, data.line, "copy-failed",
                     "no copy of the data file can be made at " + Quote(kFlashCopyPath));
     }
     const std::string why = !paths.Exists(data.text)
                                 ? "it does not exist"
                                 : WhyCopyFails(paths, data.text, kFlashCopyPath);
     if (!why.empty() || !CopyStep(paths, data.text, kFlashCopyPath)) {
-        return fail(kErrCopyToInstrument, data.line,
+        return fail(kErrCopyToInstrument, data.line, "copy-failed",
                     "DataPath1 " + Quote(data.text) + " cannot be copied onto the instrument: " +
                         (why.empty() ? "the copy cannot be written" : why));
     }
@@ -170,7 +173,7 @@ bool CheckFlashCopy(Checker& c, const std::string& s, const Value& data, const V
     const std::string digest = copy->Sha256();
     if (sha256.text != digest) {
         return fail(
-            kErrSha256Differs, sha256.line,
+            kErrSha256Differs, sha256.line, "digest-mismatch",
             "SHA256Hash does not match " + Quote(data.text) + " (its digest is " + digest + ")");
     }
     c.Writes(copy->size);
@@ -193,7 +196,7 @@ bool CheckMSP430Update(Checker& c, const std::string& s) {
     for (Command& cmd : commands) {
         cmd.value = c.Read(s, cmd.key, kMspCommandSize);
         if (!cmd.value.fits) {
-            c.Error(s, cmd.value.line, cmd.code,
+            c.Error(s, cmd.value.line, cmd.code, "value-too-long",
                     std::string(cmd.key) + " is longer than the instrument's " +
                         std::to_string(kMspCommandSize - 1) + " characters");
             return false;
@@ -201,13 +204,16 @@ bool CheckMSP430Update(Checker& c, const std::string& s) {
     }
     for (const Command& cmd : commands) {
         if (!cmd.value.found) {
-            c.Error(s, cmd.value.line, cmd.code, std::string("no ") + cmd.key);
+            c.Error(s, cmd.value.line, cmd.code, "key-missing", std::string("no ") + cmd.key);
             return false;
         }
     }
     for (const Command& cmd : commands) {
         CheckNamedFiles(c, s, cmd.key, cmd.value);
     }
+    c.Runs("CommandJTAG", commands[0].value.text);
+    c.Runs("Command1", commands[1].value.text);
+    c.Runs("Command2", commands[2].value.text + " (only when Command1 fails, up to twice)");
     const Value& jtag = commands[0].value;
     if (!CheckDecidingCommand(c, s, "CommandJTAG", jtag, jtag.text, kErrMspJtagFailed)) {
         return false;
@@ -216,7 +222,7 @@ bool CheckMSP430Update(Checker& c, const std::string& s) {
                         "the instrument then runs Command2");
     CheckIgnoredCommand(c, s, "Command2", commands[2].value, commands[2].value.text,
                         "the instrument goes on without reporting it");
-    c.Warn(s, commands[1].value.line,
+    c.Warn(s, commands[1].value.line, "msp-failure-unreported",
            "when Command1 fails and Command2 fails twice, the instrument goes on without "
            "reporting it");
     return true;
@@ -240,7 +246,7 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
     for (Key& k : keys) {
         k.value = c.Read(s, k.name, k.size);
         if (!k.value.fits) {
-            c.Error(s, k.value.line, kErrFlashValueTooLong,
+            c.Error(s, k.value.line, kErrFlashValueTooLong, "value-too-long",
                     std::string(k.name) + " is longer than the instrument's " +
                         std::to_string(k.size - 1) + " characters");
             return false;
@@ -248,7 +254,7 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
     }
     for (const Key& k : keys) {
         if (k.absentCode != 0 && !k.value.found) {
-            c.Error(s, k.value.line, k.absentCode, std::string("no ") + k.name);
+            c.Error(s, k.value.line, k.absentCode, "key-missing", std::string("no ") + k.name);
             return false;
         }
     }
@@ -257,22 +263,30 @@ bool CheckFlashUpdate(Checker& c, const std::string& s) {
     const Value& data = keys[4].value;
     const Value& sha256 = keys[5].value;
     Paths& paths = c.paths();
+    if (paths.OnStick(data.text)) {
+        c.Takes(data.text);
+    }
+    c.Puts("the device " + device.text + " (Offset and EraseCommand are required, never used)");
+    c.Runs("WriteCommand",
+           write.text + " " + (sha256.found ? kFlashCopyPath : data.text) + " " + device.text +
+               (sha256.found ? " (a checked copy of " + data.text + "; its failure stops the run)"
+                             : " (its exit status is ignored)"));
     CheckNamedFiles(c, s, "WriteCommand", write);
     if (!sha256.found) {
         const State state = paths.StateOf(data.text);
         if (state == State::kMissing) {
-            c.Warn(s, data.line,
+            c.Warn(s, data.line, "flash-data-missing",
                    "DataPath1 " + Quote(data.text) +
                        " does not exist; the write command runs all the same");
         } else if (c.Signed() && paths.OnStick(data.text)) {
             c.Warn(
-                s, data.line,
+                s, data.line, "unverified-file",
                 "a signed run writes " + Quote(data.text) + " unverified: no SHA256Hash covers it");
         }
         CheckIgnoredCommand(c, s, "WriteCommand", write,
                             write.text + " " + data.text + " " + device.text,
                             "the instrument goes on without reporting it");
-        c.Warn(s, write.line,
+        c.Warn(s, write.line, "flash-status-ignored",
                "without SHA256Hash the instrument ignores the write command's exit status");
         return true;
     }

@@ -9,19 +9,39 @@ namespace upd::lint {
 
 namespace {
 
+// The findings of that severity that count: accepted ones do not.
 int Count(const std::vector<Finding>& findings, Severity severity) {
     int n = 0;
     for (const Finding& f : findings) {
-        n += f.severity == severity ? 1 : 0;
+        n += f.severity == severity && !f.accepted ? 1 : 0;
     }
     return n;
+}
+
+int CountAccepted(const std::vector<Finding>& findings) {
+    int n = 0;
+    for (const Finding& f : findings) {
+        n += f.accepted ? 1 : 0;
+    }
+    return n;
+}
+
+// Errors without a code are the faults the instrument passes over while it
+// reports success; those of the stick as a whole are what FAT cannot hold.
+bool PassedOver(const std::vector<Finding>& findings) {
+    for (const Finding& f : findings) {
+        if (f.severity == Severity::kError && f.code == 0 && !f.section.empty()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The length of the well-formed UTF-8 sequence at text[at], or 0 when none
 // starts there: no overlong form, no surrogate (U+D800-U+DFFF), nothing
 // beyond U+10FFFF. The lead byte decides the range of the second byte; every
 // later byte is a plain continuation byte.
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
+std::size_t Utf8Length(std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     struct Form {
         unsigned char leadLow, leadHigh;
@@ -52,10 +72,9 @@ std::size_t Utf8Length(const std::string& text, std::size_t at) {
     return 0;
 }
 
-// A JSON string, always valid UTF-8: quotes, backslashes and control
-// characters escaped, and so is every byte that is not part of well-formed
-// UTF-8, as \u00XX of the byte (manifests and file names need not be UTF-8).
-std::string JsonString(const std::string& text) {
+}  // namespace
+
+std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto ch = static_cast<unsigned char>(text[i]);
@@ -75,8 +94,6 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-}  // namespace
-
 int PredictedCode(const std::vector<Finding>& findings) {
     for (const Finding& f : findings) {
         if (f.severity == Severity::kError && f.code != 0) {
@@ -93,9 +110,13 @@ int PredictedCode(const std::vector<Finding>& findings) {
 std::string FormatText(const std::vector<Finding>& findings) {
     std::string out;
     for (const Finding& f : findings) {
-        out += f.severity == Severity::kError ? "error" : "warning";
+        out += f.accepted ? "accepted warning"
+                          : (f.severity == Severity::kError ? "error" : "warning");
         if (f.code != 0) {
             out += " " + std::to_string(f.code);
+        }
+        if (!f.name.empty()) {
+            out += " " + f.name;
         }
         if (f.line != 0) {
             out += " at line " + std::to_string(f.line);
@@ -103,17 +124,24 @@ std::string FormatText(const std::vector<Finding>& findings) {
         if (!f.section.empty()) {
             out += " [" + f.section + "]";
         }
-        out += ": " + f.message + "\n";
+        out += ": " + f.message;
+        out += f.accepted ? " (accepted: " + f.reason + ")\n" : "\n";
     }
     const int errors = Count(findings, Severity::kError);
     const int warnings = Count(findings, Severity::kWarning);
+    const int accepted = CountAccepted(findings);
     out += std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") +
            std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
+    if (accepted > 0) {
+        out += " (" + std::to_string(accepted) + " accepted)";
+    }
     const int code = PredictedCode(findings);
     if (code == kNoticeSame || code == kNoticeOlder) {
         out += "; the run would complete, leaving notice " + std::to_string(code);
     } else if (code != 0) {
         out += "; the instrument would stop with " + std::to_string(code);
+    } else if (PassedOver(findings)) {
+        out += "; the instrument would report success without running every listed section";
     } else if (errors > 0) {
         out += "; no FAT stick holds these files as they are";
     }
@@ -150,9 +178,13 @@ std::string FormatJson(const Report& report) {
         out += i == 0 ? "\n  " : ",\n  ";
         out += "{\"severity\": \"";
         out += f.severity == Severity::kError ? "error" : "warning";
-        out += "\", \"section\": " + JsonString(f.section) +
+        out += "\", \"name\": " + JsonString(f.name) + ", \"section\": " + JsonString(f.section) +
                ", \"line\": " + std::to_string(f.line) + ", \"code\": " + std::to_string(f.code) +
-               ", \"message\": " + JsonString(f.message) + "}";
+               ", \"message\": " + JsonString(f.message);
+        if (f.accepted) {
+            out += ", \"accepted\": true, \"reason\": " + JsonString(f.reason);
+        }
+        out += "}";
     }
     out += findings.empty() ? "]" : "\n]";
     out += ", \"assumptions\": [";
@@ -168,6 +200,7 @@ std::string FormatJson(const Report& report) {
     out += report.assumptions.empty() ? "]" : "\n]";
     out += ", \"errors\": " + std::to_string(Count(findings, Severity::kError)) +
            ", \"warnings\": " + std::to_string(Count(findings, Severity::kWarning)) +
+           ", \"accepted\": " + std::to_string(CountAccepted(findings)) +
            ", \"code\": " + std::to_string(PredictedCode(findings)) +
            ", \"status\": " + std::to_string(ExitStatus(findings)) + "}\n";
     return out;
@@ -177,7 +210,7 @@ int ExitStatus(const std::vector<Finding>& findings) {
     if (Count(findings, Severity::kError) > 0) {
         return 2;
     }
-    return findings.empty() ? 0 : 1;
+    return Count(findings, Severity::kWarning) > 0 ? 1 : 0;
 }
 
 }  // namespace upd::lint

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -15,6 +16,7 @@
 #include <set>
 
 #include "digest/ssl.h"
+#include "lint/accept.h"
 #include "lint/checker.h"
 #include "manifest/auxinfo.h"
 #include "manifest/nv.h"
@@ -114,20 +116,22 @@ bool LoadManifest(Checker& c, Paths::State state, const Bytes& bytes, unsigned i
     }
     const ManifestLines& lines = c.lines();
     if (state != Paths::State::kFile && state != Paths::State::kMissing) {
-        c.Error("", 0, kErrManifestUnreadable,
+        c.Error("", 0, kErrManifestUnreadable, "manifest-unreadable",
                 "firmware/AuxInfo.txt is no regular file: the instrument cannot read it");
     } else if (!lines.opened) {
-        c.Error("", 0, kErrManifestUnreadable, "the stick has no readable firmware/AuxInfo.txt");
+        c.Error("", 0, kErrManifestUnreadable, "manifest-unreadable",
+                "the stick has no readable firmware/AuxInfo.txt");
     } else if (lines.tooLongLine != 0) {
-        c.Error("", lines.tooLongLine, kErrManifestUnreadable,
+        c.Error("", lines.tooLongLine, kErrManifestUnreadable, "manifest-unreadable",
                 "the line holds more than " + std::to_string(kManifestLineSize - 1) +
                     " characters: the instrument cannot load the manifest");
     } else if (lines.pairBeforeSection != 0) {
-        c.Error("", lines.pairBeforeSection, kErrManifestUnreadable,
+        c.Error("", lines.pairBeforeSection, kErrManifestUnreadable, "manifest-unreadable",
                 "a name = value line before the first section: the instrument cannot load the "
                 "manifest");
     } else {
-        c.Error("", 0, kErrManifestUnreadable, "the instrument cannot read firmware/AuxInfo.txt");
+        c.Error("", 0, kErrManifestUnreadable, "manifest-unreadable",
+                "the instrument cannot read firmware/AuxInfo.txt");
     }
     return false;
 }
@@ -141,7 +145,7 @@ void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int leng
                          ReadPublicKey(c.options().publicKey.c_str(), &raw) != 0;
     key.reset(raw);
     if (!keyRead) {
-        c.Error("", 0, kErrSignature,
+        c.Error("", 0, kErrSignature, "signature-key-unreadable",
                 "the public key " + Quote(c.options().publicKey) + " holds no RSA public key");
         return;
     }
@@ -149,7 +153,7 @@ void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int leng
     unsigned int signatureLength = 0;
     const std::optional<FileData> file = c.paths().Regular(kSignaturePath);
     if (!file || !ReadBytesFromFile(file->host.c_str(), &signature, &signatureLength)) {
-        c.Error("", 0, kErrSignature,
+        c.Error("", 0, kErrSignature, "signature-missing",
                 "the stick has no firmware/AuxInfo.txt.sha256 that is a readable regular file");
         return;
     }
@@ -162,7 +166,7 @@ void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int leng
         verified = VerifyIt(manifest, length, signature, signatureLength, key.get());
     }
     if (verified != 1) {
-        c.Error("", 0, kErrSignature,
+        c.Error("", 0, kErrSignature, "signature-mismatch",
                 "firmware/AuxInfo.txt.sha256 is no signature of the manifest's bytes under " +
                     Quote(c.options().publicKey));
     }
@@ -173,14 +177,14 @@ void CheckSignature(Checker& c, const unsigned char* manifest, unsigned int leng
 void CheckShadowed(Checker& c) {
     const ManifestLines& lines = c.lines();
     if (lines.byteOrderMark) {
-        c.Warn("", 1,
+        c.Warn("", 1, "byte-order-mark",
                "the manifest starts with a UTF-8 byte-order mark, which becomes part of the first "
                "section's name");
     }
     std::set<std::string> sections;
     for (const SectionLines& s : lines.sections) {
         if (!sections.insert(s.name).second) {
-            c.Warn(s.name, s.line,
+            c.Warn(s.name, s.line, "duplicate-section",
                    "a second section of this name: the instrument reads only the first (line " +
                        std::to_string(lines.SectionLine(s.name)) + ")");
             continue;
@@ -188,7 +192,7 @@ void CheckShadowed(Checker& c) {
         std::set<std::string> keys;
         for (const KeyLine& k : s.keys) {
             if (!keys.insert(k.name).second) {
-                c.Warn(s.name, k.line,
+                c.Warn(s.name, k.line, "duplicate-key",
                        "key " + k.name + " again: the instrument reads only the first (line " +
                            std::to_string(lines.KeyLine(s.name, k.name)) + ")");
             }
@@ -229,13 +233,14 @@ void ReportRunListFailure(Checker& c) {
     if (const SectionLines* list = c.lines().Find(kListSection)) {
         for (const KeyLine& k : list->keys) {
             if (ListItems(k.name).empty()) {
-                c.Error(kListSection, k.line, kErrRunListFailed,
+                c.Error(kListSection, k.line, kErrRunListFailed, "run-list-invalid",
                         "the run list cannot be built: " + k.name + " is an empty list");
                 return;
             }
         }
     }
     c.Error(kListSection, c.lines().KeyLine(kListSection, kSequence), kErrRunListFailed,
+            "run-list-invalid",
             "the run list cannot be built: a list leads back to itself, a list value has " +
                 std::to_string(kListValueSize) + " characters or more, or the run list would " +
                 "have more than " + std::to_string(kMaxRunListEntries) + " entries");
@@ -252,6 +257,7 @@ void WarnNoSequence(Checker& c) {
     }
     const std::string what = hasList ? "SectionList has no Sequence" : "no section SectionList";
     c.Warn(hasList ? kListSection : "", hasList ? lines.SectionLine(kListSection) : 0,
+           "no-sequence",
            what + (lines.Find(kSequence) != nullptr
                        ? ": the instrument runs only the section named Sequence"
                        : ": nothing runs, and the instrument reports success"));
@@ -274,7 +280,8 @@ void CheckKeys(Checker& c, const std::string& section, const std::string& operat
             }
         }
         if (!known) {
-            c.Warn(section, k.line, operation + " does not read key " + k.name + hint);
+            c.Warn(section, k.line, "key-unread",
+                   operation + " does not read key " + k.name + hint);
         }
     }
 }
@@ -283,18 +290,49 @@ constexpr std::string_view kOperations[] = {"TransferFile", "ConfigUpdate", "Bac
                                             "MSP430Update", "FlashUpdate",  "RemoveFiles",
                                             "Reboot"};
 
-void WarnUnknownOperation(Checker& c, const std::string& section, const Value& op) {
-    std::string hint;
-    for (std::string_view name : kOperations) {
-        if (DiffersOnlyInCase(op.text, name)) {
-            hint = " (it differs from " + std::string(name) + " in letter case only)";
+// What the instrument does with a listed section it cannot run: it passes it
+// over without a code and reports success, leaving the old firmware in place.
+constexpr char kPassedOver[] =
+    ": the instrument passes the section over without a code and reports success";
+
+// The number of single-character edits that make `a` into `b`.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
         }
     }
-    c.Warn(section, op.line,
-           "Operation " + Quote(op.text) +
-               " is no operation: the instrument passes the section "
-               "over" +
-               hint);
+    return row[b.size()];
+}
+
+// " (did you mean X?)" for the candidate nearest to `text`, within two edits.
+std::string Nearest(std::string_view text, const std::vector<std::string_view>& candidates) {
+    std::string_view best;
+    std::size_t distance = 3;
+    for (std::string_view candidate : candidates) {
+        const std::size_t d =
+            DiffersOnlyInCase(text, candidate) ? 1 : EditDistance(text, candidate);
+        if (d < distance) {
+            best = candidate;
+            distance = d;
+        }
+    }
+    return best.empty() ? "" : " (did you mean " + std::string(best) + "?)";
+}
+
+void ReportUnknownOperation(Checker& c, const std::string& section, const Value& op) {
+    const std::vector<std::string_view> operations(std::begin(kOperations), std::end(kOperations));
+    c.Error(section, op.line, 0, "operation-unknown",
+            "Operation " + Quote(op.text) + " is no operation (names are case-sensitive)" +
+                kPassedOver + Nearest(op.text, operations));
 }
 
 // What a notice leaves on the instrument: the download folder made sure of,
@@ -314,21 +352,33 @@ void Notice(Checker& c, int code) {
 void CheckSection(Checker& c, const std::string& section, bool firstVisit,
                   const std::map<std::string, int>& listedAt) {
     const Value op = c.Read(section, "Operation", kOperationSize);
+    const auto at = listedAt.find(section);
+    const int sectionLine = c.lines().SectionLine(section);
+    c.BeginStep(section,
+                sectionLine != 0       ? sectionLine
+                : at != listedAt.end() ? at->second
+                                       : c.lines().SectionLine(kListSection),
+                op.found && op.fits ? op.text : "");
     if (!op.fits) {
-        c.Error(section, op.line, kErrOperationTooLong,
+        c.Error(section, op.line, kErrOperationTooLong, "operation-too-long",
                 "Operation is longer than the instrument's " + std::to_string(kOperationSize - 1) +
                     " characters");
         return;
     }
     if (!op.found) {
         if (c.lines().Find(section) == nullptr) {
-            const auto at = listedAt.find(section);
-            c.Warn(section, at != listedAt.end() ? at->second : c.lines().SectionLine(kListSection),
-                   "the run list names section " + Quote(section) +
-                       ", which does not exist: the instrument passes it over");
+            std::vector<std::string_view> sections;
+            for (const SectionLines& s : c.lines().sections) {
+                sections.push_back(s.name);
+            }
+            c.Error(section,
+                    at != listedAt.end() ? at->second : c.lines().SectionLine(kListSection), 0,
+                    "section-missing",
+                    "the run list names section " + Quote(section) + ", which does not exist" +
+                        kPassedOver + Nearest(section, sections));
         } else {
-            c.Warn(section, c.lines().SectionLine(section),
-                   "no Operation: the instrument passes the section over");
+            c.Error(section, c.lines().SectionLine(section), 0, "operation-missing",
+                    std::string("no Operation") + kPassedOver);
         }
         return;
     }
@@ -346,7 +396,7 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit,
         // earlier in the run) is reported as a notice, and the run goes on.
         if (CheckTransferFile(c, section) && (c.flags & (UPD_SAME | UPD_OLDER))) {
             const int notice = (c.flags & UPD_SAME) ? kNoticeSame : kNoticeOlder;
-            c.Warn(section, c.lines().SectionLine(section),
+            c.Warn(section, c.lines().SectionLine(section), "notice",
                    "the instrument then writes notice " + std::to_string(notice) +
                        " to the error file and goes on",
                    notice);
@@ -355,6 +405,8 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit,
         return;
     }
     if (op.text == "Reboot") {
+        c.Outcome("reboots");
+        c.Puts("the instrument reboots once the whole run is done");
         return;
     }
     for (const auto& [name, check] : kChecks) {
@@ -363,7 +415,7 @@ void CheckSection(Checker& c, const std::string& section, bool firstVisit,
             return;
         }
     }
-    WarnUnknownOperation(c, section, op);
+    ReportUnknownOperation(c, section, op);
 }
 
 // Reboots that other sections follow, and sections that nothing runs.
@@ -371,7 +423,7 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
     for (std::size_t i = 0; i + 1 < run.size(); ++i) {
         const Value op = c.Read(run[i], "Operation", kOperationSize);
         if (op.text == "Reboot") {
-            c.Warn(run[i], c.lines().SectionLine(run[i]),
+            c.Warn(run[i], c.lines().SectionLine(run[i]), "reboot-not-last",
                    "Reboot is not last: the sections after it still run, and the instrument "
                    "reboots at the end of the run");
         }
@@ -386,7 +438,8 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
         }
         for (const KeyLine& k : list->keys) {
             if (k.name != kSequence && named.count(k.name) == 0) {
-                c.Warn(kListSection, k.line, "the list " + k.name + " is named by no other list");
+                c.Warn(kListSection, k.line, "list-unused",
+                       "the list " + k.name + " is named by no other list");
             }
         }
     }
@@ -394,9 +447,21 @@ void CheckRunShape(Checker& c, const std::vector<std::string>& run) {
     for (const SectionLines& s : c.lines().sections) {
         if (seen.insert(s.name).second && s.name != kListSection && listed.count(s.name) == 0 &&
             c.Read(s.name, "Operation", kOperationSize).found) {
-            c.Warn(s.name, s.line, "the run list does not name this section: it never runs");
+            c.Warn(s.name, s.line, "section-unlisted",
+                   "the run list does not name this section: it never runs");
         }
     }
+}
+
+// The findings of the walk, with the maker's accepts applied.
+Report Finish(Checker& c, const AcceptComments& comments) {
+    Report report = c.TakeReport();
+    report.findings.insert(report.findings.end(), comments.malformed.begin(),
+                           comments.malformed.end());
+    std::vector<Accept> accepts = comments.accepts;
+    accepts.insert(accepts.end(), c.options().accepts.begin(), c.options().accepts.end());
+    ApplyAccepts(accepts, &report.findings);
+    return report;
 }
 
 }  // namespace
@@ -414,25 +479,28 @@ Report Check(const Options& options) {
     const Paths::Entry found = c.paths().Look(kManifestPath);
     Bytes manifest;
     unsigned int length = 0;
+    AcceptComments comments;
     if (found.state == Paths::State::kFile) {
         unsigned char* data = nullptr;
         if (ReadBytesFromFile(found.file->host.c_str(), &data, &length)) {
             manifest.reset(data);
-            c.SetLines(ScanManifest({reinterpret_cast<const char*>(data), length}));
+            const std::string_view bytes(reinterpret_cast<const char*>(data), length);
+            c.SetLines(ScanManifest(bytes));
+            comments = ReadAcceptComments(bytes, c.lines());
         }
     }
     for (const stick::TreeProblem& problem : stick::CheckTree(options.stick)) {
         c.StickError("no FAT stick can hold this folder as it is: " + problem.message);
     }
     if (options.timeStamp && options.timeStamp->size() >= kTimeStampSize) {
-        c.Error("", 0, kErrTimeStampArgTooLong,
+        c.Error("", 0, kErrTimeStampArgTooLong, "time-stamp-argument-too-long",
                 "the -t time stamp is longer than " + std::to_string(kTimeStampSize - 1) +
                     " characters");
     }
 
     StoreAside store;
     if (!LoadManifest(c, found.state, manifest, length, found.file ? found.file->host : "")) {
-        return c.TakeReport();
+        return Finish(c, comments);
     }
     if (c.Signed()) {
         CheckSignature(c, manifest.get(), length);
@@ -442,7 +510,7 @@ Report Check(const Options& options) {
     RunList list;
     if (!BuildSectionList(kListSection, kSequence, &list.head)) {
         ReportRunListFailure(c);
-        return c.TakeReport();
+        return Finish(c, comments);
     }
     WarnNoSequence(c);
     std::vector<std::string> run;
@@ -455,7 +523,7 @@ Report Check(const Options& options) {
         CheckSection(c, section, visited.insert(section).second, listedAt);
     }
     CheckRunShape(c, run);
-    return c.TakeReport();
+    return Finish(c, comments);
 }
 
 std::vector<Finding> LintStick(const Options& options) {

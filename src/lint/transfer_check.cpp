@@ -96,7 +96,8 @@ bool ReadValues(Checker& c, const std::string& s, Transfer* t) {
     for (const Named& n : named) {
         *n.value = c.Read(s, n.key, n.size);
         if (!n.value->fits) {
-            c.Error(s, n.value->line, kErrTransferBadValue, TooLong(n.key, n.size));
+            c.Error(s, n.value->line, kErrTransferBadValue, "value-too-long",
+                    TooLong(n.key, n.size));
             return false;
         }
     }
@@ -113,7 +114,7 @@ bool ReadValues(Checker& c, const std::string& s, Transfer* t) {
     for (const Flag& f : flags) {
         const Value v = c.Read(s, f.key, kTransferSwitchSize);
         if (!v.fits || !Switch(v, f.absent, f.value)) {
-            c.Error(s, v.line, kErrTransferBadValue,
+            c.Error(s, v.line, kErrTransferBadValue, "switch-invalid",
                     !v.fits ? TooLong(f.key, kTransferSwitchSize)
                             : std::string(f.key) + " is " + Quote(v.text) +
                                   "; the instrument takes only true or false");
@@ -141,7 +142,7 @@ bool CheckRequired(Checker& c, const std::string& s, const Transfer& t) {
     };
     for (const Required& r : required) {
         if (!r.value.found) {
-            c.Error(s, c.lines().SectionLine(s), r.code, std::string("no ") + r.key);
+            c.Error(s, c.lines().SectionLine(s), r.code, "key-missing", std::string("no ") + r.key);
             return false;
         }
     }
@@ -161,18 +162,18 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
         std::int64_t installed = 0;
         std::int64_t package = 0;
         if (!ConvertTimeStamp(given.c_str(), &installed)) {
-            c.Error(s, t.timeStamp.line, kErrTransferTimeStamp,
+            c.Error(s, t.timeStamp.line, kErrTransferTimeStamp, "time-stamp-invalid",
                     "the -t time stamp " + Quote(given) + " cannot be converted");
             return Gate::kFailed;
         }
         if (!ConvertTimeStamp(t.timeStamp.text.c_str(), &package)) {
-            c.Error(s, t.timeStamp.line, kErrTransferTimeStamp,
+            c.Error(s, t.timeStamp.line, kErrTransferTimeStamp, "time-stamp-invalid",
                     "TimeStamp " + Quote(t.timeStamp.text) + " cannot be converted");
             return Gate::kFailed;
         }
         if (package <= installed) {
             c.flags |= package == installed ? UPD_SAME : UPD_OLDER;
-            c.Warn(s, t.timeStamp.line,
+            c.Warn(s, t.timeStamp.line, "time-stamp-not-newer",
                    "not installed: TimeStamp " + Quote(t.timeStamp.text) +
                        (package == installed ? " is the same as" : " is older than") +
                        " the installed firmware's; no later file with a TimeStamp is installed "
@@ -181,7 +182,7 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
         }
     }
     if (c.flags & (UPD_SAME | UPD_OLDER)) {
-        c.Warn(s, t.timeStamp.line,
+        c.Warn(s, t.timeStamp.line, "time-stamp-gated",
                "not installed: an earlier file was not newer than the installed firmware, so no "
                "file with a TimeStamp is installed for the rest of the run");
         return Gate::kSkip;
@@ -191,10 +192,14 @@ Gate TimeStampGate(Checker& c, const std::string& s, const Transfer& t) {
 
 // A directory the operation creates when missing (one level).
 bool CheckMakeDirectory(Checker& c, const std::string& s, const Value& dir) {
+    const bool missing = c.paths().StateOf(dir.text) == State::kMissing;
     if (EnsureDirectoryStep(c.paths(), dir.text)) {
+        if (missing) {
+            c.Changes("created the folder " + dir.text);
+        }
         return true;
     }
-    c.Error(s, dir.line, kErrMakeDirectory,
+    c.Error(s, dir.line, kErrMakeDirectory, "directory-uncreatable",
             Quote(dir.text) + " cannot be created: its parent directory does not exist");
     return false;
 }
@@ -203,19 +208,19 @@ bool CheckMakeDirectory(Checker& c, const std::string& s, const Value& dir) {
 bool CheckCopy(Checker& c, const std::string& s, const Transfer& t, const SectionPaths& p) {
     Paths& paths = c.paths();
     if (paths.SameEntry(p.interim, p.dest) || paths.SameEntry(p.interim, p.backup)) {
-        c.Error(s, t.interimFile.line, kErrTransferCopy,
+        c.Error(s, t.interimFile.line, kErrTransferCopy, "path-collision",
                 "the interim copy " + Quote(p.interim) + " would be made on the " +
                     (paths.SameEntry(p.interim, p.dest) ? "installed file" : "backup"));
         return false;
     }
     if (paths.Exists(p.dest) && paths.SameEntry(p.dest, p.backup)) {
-        c.Error(s, t.backupFile.line, kErrTransferBackupDest,
+        c.Error(s, t.backupFile.line, kErrTransferBackupDest, "path-collision",
                 "the backup " + Quote(p.backup) + " is the installed file itself");
         return false;
     }
     const std::string why = WhyCopyFails(paths, p.src, p.interim);
     if (!why.empty() || !CopyStep(paths, p.src, p.interim)) {
-        c.Error(s, t.interimFile.line, kErrTransferCopy,
+        c.Error(s, t.interimFile.line, kErrTransferCopy, "copy-failed",
                 "the source cannot be copied to the interim path " + Quote(p.interim) + ": " +
                     (why.empty() ? "it cannot be created" : why));
         return false;
@@ -226,12 +231,13 @@ bool CheckCopy(Checker& c, const std::string& s, const Transfer& t, const Sectio
     }
     const std::string md5 = copy->Md5();
     if (!t.md5.found || t.md5.text != md5) {
-        c.Error(s, t.md5.line, kErrTransferMd5, DigestMismatch("MD5Hash", t.md5, md5));
+        c.Error(s, t.md5.line, kErrTransferMd5, "digest-mismatch",
+                DigestMismatch("MD5Hash", t.md5, md5));
         return false;
     }
     const std::string sha256 = copy->Sha256();
     if (!t.sha256.found || t.sha256.text != sha256) {
-        c.Error(s, t.sha256.line, kErrTransferSha256,
+        c.Error(s, t.sha256.line, kErrTransferSha256, "digest-mismatch",
                 DigestMismatch("SHA256Hash", t.sha256, sha256));
         return false;
     }
@@ -244,18 +250,18 @@ bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const Sec
     Paths& paths = c.paths();
     paths.SetExecutable(p.interim);
     if (paths.Exists(p.backup) && !paths.Unlink(p.backup)) {
-        c.Error(s, t.backupFile.line, kErrTransferRemoveBackup,
+        c.Error(s, t.backupFile.line, kErrTransferRemoveBackup, "backup-unremovable",
                 "the old backup " + Quote(p.backup) + " cannot be removed: it is a directory");
         return false;
     }
     if (!(t.destNoExist && !paths.Exists(p.dest)) &&
         !KeepBackupStep(paths, p.dest, p.backup, {p.dest, p.backup, p.interim, p.src})) {
         if (!paths.Exists(p.dest)) {
-            c.Error(s, t.destFile.line, kErrTransferBackupDest,
+            c.Error(s, t.destFile.line, kErrTransferBackupDest, "installed-missing",
                     "the installed file " + Quote(p.dest) +
                         " does not exist and DestNoExist is not true");
         } else {
-            c.Error(s, t.backupDir.line, kErrTransferBackupDest,
+            c.Error(s, t.backupDir.line, kErrTransferBackupDest, "backup-failed",
                     "the installed file cannot be kept at " + Quote(p.backup) +
                         ": BackupDir does not exist (a BackupFiles section earlier in the run can "
                         "make it) or cannot hold it");
@@ -265,6 +271,7 @@ bool CheckInstall(Checker& c, const std::string& s, const Transfer& t, const Sec
     if (!ReplaceStep(paths, p.interim, p.dest)) {
         const bool apart = paths.OnStick(p.interim) != paths.OnStick(p.dest);
         c.Error(s, apart ? t.interimDir.line : t.destFile.line, kErrTransferInstall,
+                "install-failed",
                 apart ? "the interim copy and the installed file lie on different file systems"
                       : "the interim copy cannot be renamed to " + Quote(p.dest) +
                             ": its folder does not exist or a directory stands there");
@@ -281,30 +288,56 @@ bool CheckTransferFile(Checker& c, const std::string& s) {
     if (!ReadValues(c, s, &t) || !CheckRequired(c, s, t)) {
         return false;
     }
-    const Gate gate = TimeStampGate(c, s, t);
-    if (gate != Gate::kInstall) {
-        return gate == Gate::kSkip;
-    }
     Paths& paths = c.paths();
     const SectionPaths p{Join(t.srcDir, t.srcFile), Join(t.interimDir, t.interimFile),
                          Join(t.destDir, t.destFile), Join(t.backupDir, t.backupFile)};
+    if (paths.OnStick(p.src)) {
+        c.Takes(p.src);
+    }
+    c.Puts(p.dest + " (copied first to " + p.interim + "; the file it replaces kept at " +
+           p.backup + (t.destNoExist ? "; installed also where none is" : "") +
+           (t.noUpdateSame ? "; not when the installed file is the same" : "") +
+           (t.timeStamp.found && t.timeStampCheck
+                ? "; only when its TimeStamp " + t.timeStamp.text +
+                      " is newer than the installed firmware's (-t)"
+                : "") +
+           ")");
+    const Gate gate = TimeStampGate(c, s, t);
+    if (gate != Gate::kInstall) {
+        if (gate == Gate::kSkip) {
+            c.Outcome("gated");
+            c.Changes("nothing: gated by the time stamp");
+        }
+        return gate == Gate::kSkip;
+    }
     // Only a regular file can be the same as the package's: anything else is
     // never opened, and the install goes on.
     if (t.noUpdateSame && paths.Exists(p.dest)) {
         const std::optional<FileData> installed = paths.Regular(p.dest);
         const std::string md5 = installed ? installed->Md5() : "";
         if (!md5.empty() && md5 == t.md5.text) {
+            c.Outcome("skipped-same");
+            c.Changes("nothing: " + p.dest + " already holds this file");
             return true;
         }
     }
     if (!paths.Exists(p.src)) {
-        c.Error(s, t.srcFile.line, kErrTransferSrcMissing,
+        c.Error(s, t.srcFile.line, kErrTransferSrcMissing, "source-missing",
                 "the source file " + Quote(p.src) +
                     (paths.OnStick(p.src) ? " is not on the stick" : " does not exist"));
         return false;
     }
-    return CheckMakeDirectory(c, s, t.interimDir) && CheckMakeDirectory(c, s, t.destDir) &&
-           CheckCopy(c, s, t, p) && CheckInstall(c, s, t, p);
+    const bool replaces = paths.Exists(p.dest);
+    if (!(CheckMakeDirectory(c, s, t.interimDir) && CheckMakeDirectory(c, s, t.destDir) &&
+          CheckCopy(c, s, t, p) && CheckInstall(c, s, t, p))) {
+        return false;
+    }
+    if (c.KnowsInstrument()) {
+        c.Outcome("installed");
+        c.Changes("installed " + p.dest +
+                  (replaces ? ", the file it replaced kept at " + p.backup : " (new)"));
+    }
+    return true;
 }
 
 }  // namespace upd::lint

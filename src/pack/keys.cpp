@@ -219,16 +219,6 @@ int PassCallback(char* buf, int size, int /*rwflag*/, void* user) {
     return static_cast<int>(state->phrase.size());
 }
 
-std::string Hex(const unsigned char* bytes, std::size_t length) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < length; ++i) {
-        hex += kDigits[bytes[i] >> 4];
-        hex += kDigits[bytes[i] & 15];
-    }
-    return hex;
-}
-
 std::vector<unsigned char> Sign(EVP_PKEY* key, const unsigned char* message, std::size_t length,
                                 std::string* error) {
     MdCtx ctx(EVP_MD_CTX_new());
@@ -286,36 +276,6 @@ bool GenerateKeyPair(const std::string& privatePath, const std::string& publicPa
         return false;
     }
     return true;
-}
-
-std::string Fingerprint(const EVP_PKEY* key) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PUBKEY(key, &der);
-    if (length <= 0) {
-        ERR_clear_error();
-        return {};
-    }
-    const std::unique_ptr<unsigned char, BytesFree> owned(der);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(der, static_cast<std::size_t>(length), digest, &size, EVP_sha256(), nullptr) !=
-        1) {
-        ERR_clear_error();
-        return {};
-    }
-    return Hex(digest, size);
-}
-
-std::string PublicKeyFingerprint(const std::string& path) {
-    EVP_PKEY* raw = EVP_PKEY_new();
-    if (raw == nullptr) {
-        return {};
-    }
-    // The loader may replace the object it is given; whatever it holds
-    // afterwards is freed here.
-    const bool loaded = ReadPublicKey(path.c_str(), &raw) != 0;
-    const Pkey key(raw);
-    return loaded ? Fingerprint(key.get()) : std::string();
 }
 
 void SigningKey::Free::operator()(EVP_PKEY* key) const {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "digest/fingerprint.h"
+
 namespace upd::pack {
 
 // Size of the keys that GenerateKeyPair makes by default.
@@ -30,14 +32,9 @@ struct PassPhrase {
     bool prompt = false;     // ask once on the process's terminal, when it has one
 };
 
-// The lowercase hex SHA-256 of a public key's DER encoding (its
-// SubjectPublicKeyInfo): what `openssl pkey -pubin -outform DER | sha256sum`
-// gives for the PEM file.
-std::string Fingerprint(const EVP_PKEY* key);
-
-// The fingerprint of the PEM public key file `path` as the instrument loads
-// it; empty when the instrument's loader refuses the file.
-std::string PublicKeyFingerprint(const std::string& path);
+// Keys are known by their fingerprints, which update-lint prints too.
+using upd::Fingerprint;
+using upd::PublicKeyFingerprint;
 
 // An RSA private key that signs manifests, loaded (and decrypted) once.
 class SigningKey {

@@ -484,13 +484,18 @@ class Packer {
         lintOptions.stick = staging_.Stick();
         lintOptions.publicKey =
             options_.instrumentKey.empty() ? publicKey_ : options_.instrumentKey;
+        lintOptions.accepts = options_.accepts;
         progress_.Phase("checking the stick as the instrument would");
         std::vector<lint::Finding> findings = lint::LintStick(lintOptions);
         progress_.Clear();
         for (lint::Finding& finding : findings) {
             finding.line = manifest_->SourceLineOf(finding.line);
         }
-        if (!findings.empty()) {
+        // --quiet leaves out a report of accepted warnings only.
+        const bool counts = std::any_of(findings.begin(), findings.end(),
+                                        [](const lint::Finding& f) { return !f.accepted; });
+        if (counts || (!findings.empty() && !options_.quiet)) {
+            progress_.Clear();
             log_ << At() << "the stick checker reports:\n" << lint::FormatText(findings);
         }
         for (const lint::Finding& finding : findings) {

@@ -11,7 +11,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "lint/lint.h"
 #include "pack/keys.h"
 
 namespace upd::pack {
@@ -30,6 +32,8 @@ struct Options {
     // Leave FlashUpdate sections without SHA256Hash as written: a digest
     // changes what the instrument does with them.
     bool flashAsWritten = false;
+    // The stick checker's warnings accepted on the command line.
+    std::vector<lint::Accept> accepts{};
     bool quiet = false;     // tell only problems and what changes a section's behaviour
     bool progress = false;  // show the progress of long steps (on a terminal)
     // Every time stamp in the image (seconds since 1970, UTC); default

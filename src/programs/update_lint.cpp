@@ -8,35 +8,33 @@
 #include <string>
 
 #include "digest/ssl.h"
+#include "help_text.h"
 #include "lint/image.h"
 #include "lint/lint.h"
+#include "util/program.h"
 
 namespace {
 
+constexpr char kProgram[] = "update-lint";
+
+// The exit statuses, as the help text lists them.
 constexpr int kUsageStatus = 3;
 
-constexpr char kUsage[] =
-    "Usage: update-lint STICK [options]\n"
-    "       update-lint --image STICK.img [options]\n"
-    "Checks an update stick (a directory holding firmware/AuxInfo.txt, or a stick\n"
-    "image) and reports, for each problem, the manifest section and line, what the\n"
-    "instrument would do, and the error code it would show.\n"
-    "\n"
-    "  --key PUBLIC.pem    check as a signed run (-s) with this public key\n"
-    "  --instrument ROOT   an instrument's file tree (laid out as for update-sim):\n"
-    "                      also check what depends on the installed files\n"
-    "  -t TIMESTAMP        the installed firmware's time stamp, as given to update\n"
-    "  -f                  as update -f: install files whatever their time stamps\n"
-    "  --image STICK.img   read the stick from an image (a partition table and FAT;\n"
-    "                      needs mtools); one cut short or unreadable is refused\n"
-    "  --json              a JSON report for scripts\n"
-    "  --help              this text\n"
-    "\n"
-    "Exit status: 0 no findings, 1 warnings only, 2 errors (the run would fail),\n"
-    "3 bad usage or a stick, image or key that cannot be read.\n";
+bool json = false;
 
-int Usage(const std::string& problem) {
-    std::fprintf(stderr, "update-lint: %s\n%s", problem.c_str(), kUsage);
+// A command line or input this program cannot work with: one line on
+// standard error, and with --json the same as a JSON object on standard output.
+int Refuse(const std::string& problem, bool usage) {
+    const std::string line = usage ? upd::UsageErrorLine(kProgram, problem)
+                                   : std::string(kProgram) + ": " + problem + "\n";
+    std::fputs(line.c_str(), stderr);
+    if (json) {
+        const std::string object = std::string("{\"error\": ") +
+                                   (usage ? "\"usage\"" : "\"input\"") +
+                                   ", \"message\": " + upd::lint::JsonString(problem) +
+                                   ", \"status\": " + std::to_string(kUsageStatus) + "}\n";
+        std::fputs(object.c_str(), stdout);
+    }
     return kUsageStatus;
 }
 
@@ -60,23 +58,33 @@ bool KeyReadable(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --json shapes every answer, a usage error before it included.
+    for (int i = 1; i < argc; ++i) {
+        json = json || std::strcmp(argv[i], "--json") == 0;
+    }
     upd::lint::Options options;
     std::string image;
-    bool json = false;
     std::optional<std::string> stick;
+    bool show = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(upd::kHelpText, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::fputs(upd::VersionLine(kProgram).c_str(), stdout);
             return 0;
         } else if (arg == "--json") {
-            json = true;
+            continue;
+        } else if (arg == "--show") {
+            show = true;
         } else if (arg == "-f") {
             options.force = true;
-        } else if ((arg == "--key" || arg == "--instrument" || arg == "-t" || arg == "--image") &&
+        } else if ((arg == "--key" || arg == "--instrument" || arg == "-t" || arg == "--image" ||
+                    arg == "--accept") &&
                    !hasValue) {
-            return Usage(arg + " needs a value");
+            return Refuse(arg + " needs a value", true);
         } else if (arg == "--key") {
             options.publicKey = argv[++i];
         } else if (arg == "--instrument") {
@@ -85,42 +93,48 @@ int main(int argc, char** argv) {
             options.timeStamp = argv[++i];
         } else if (arg == "--image") {
             image = argv[++i];
+        } else if (arg == "--accept") {
+            const auto accept = upd::lint::ParseAccept(argv[++i]);
+            if (!accept) {
+                return Refuse(std::string("--accept needs SECTION:NAME, not ") + argv[i], true);
+            }
+            options.accepts.push_back(*accept);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return Usage("unknown option " + arg);
+            return Refuse("unknown option " + arg, true);
         } else if (stick) {
-            return Usage("more than one stick given");
+            return Refuse("more than one stick given", true);
         } else {
             stick = arg;
         }
     }
     if (stick.has_value() == !image.empty()) {
-        return Usage("give either a STICK directory or --image STICK.img");
+        return Refuse("give either a STICK directory or --image STICK.img", true);
     }
     if (!options.instrumentRoot.empty() && !IsDirectory(options.instrumentRoot)) {
-        return Usage("the instrument tree " + options.instrumentRoot + " is no directory");
+        return Refuse("the instrument tree " + options.instrumentRoot + " is no directory", false);
     }
     if (!options.publicKey.empty() && !KeyReadable(options.publicKey)) {
-        return Usage("no RSA public key can be read from " + options.publicKey);
+        return Refuse("no RSA public key can be read from " + options.publicKey, false);
     }
 
     std::optional<upd::lint::StickImage> copied;
     if (!image.empty()) {
         copied.emplace(image);
         if (!copied->ok()) {
-            std::fprintf(stderr, "update-lint: %s\n", copied->error().c_str());
-            return kUsageStatus;
+            return Refuse(copied->error(), false);
         }
         options.stick = copied->root();
     } else {
         options.stick = *stick;
     }
     if (!IsDirectory(options.stick)) {
-        std::fprintf(stderr, "update-lint: the stick %s is no directory\n", options.stick.c_str());
-        return kUsageStatus;
+        return Refuse("the stick " + options.stick + " is no directory", false);
     }
 
     const upd::lint::Report report = upd::lint::Check(options);
-    const std::string text = json ? upd::lint::FormatJson(report) : upd::lint::FormatText(report);
+    const std::string text =
+        json ? (show ? upd::lint::FormatShowJson(report) : upd::lint::FormatJson(report))
+             : (show ? upd::lint::FormatShow(report) : "") + upd::lint::FormatText(report);
     std::fputs(text.c_str(), stdout);
     return upd::lint::ExitStatus(report.findings);
 }

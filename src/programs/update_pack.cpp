@@ -84,7 +84,15 @@ int main(int argc, char** argv) {
         if (taken) {
             continue;
         }
-        if (arg == "--follow-links") {
+        if (arg == "--accept") {
+            const auto accept =
+                i + 1 < args.size() ? upd::lint::ParseAccept(args[i + 1]) : std::nullopt;
+            if (!accept) {
+                return Usage("--accept needs SECTION:NAME");
+            }
+            options.accepts.push_back(*accept);
+            ++i;
+        } else if (arg == "--follow-links") {
             options.followLinks = true;
         } else if (arg == "--no-flash-digest") {
             options.flashAsWritten = true;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "lint/accept.h"
 #include "lint/lint.h"
 #include "support/package.h"
 #include "support/tempdir.h"
@@ -304,7 +305,7 @@ TEST(LintDiagnosticsTest, EachProblemIsReportedWhereItStands) {
         {"stick: a name found by its 8.3 alias",
          Manifest({Transfer({{"SrcFile", "M\xc3\x9cLLER.BIN"}, {"MD5Hash", Md5Hex("x")}})}), kError,
          649, -1, "does not match", OnStick("firmware/M\xc3\xbcller.bin", "m\n")},
-        {"stick: the manifest in other letter case", kNoManifest, kWarning, 0, 4, "no operation",
+        {"stick: the manifest in other letter case", kNoManifest, kError, 0, 4, "no operation",
          OnStick("FIRMWARE/AUXINFO.TXT", Manifest({{{"Operation", "Copy"}}}))},
         // Programs that cannot run: certain failures, or warnings where the
         // run goes on regardless.
@@ -331,13 +332,24 @@ TEST(LintDiagnosticsTest, EachProblemIsReportedWhereItStands) {
          kError, 638, 9, "does not exist"},
         {"-t empty", Manifest({Transfer({{"TimeStamp", stamp}})}), kError, 631, 15,
          "cannot be converted", TimeStamp("")},
-        // What the instrument passes over or ignores without a word.
-        {"unknown operation", Manifest({{{"Operation", "Copy"}}}), kWarning, 0, 4, "no operation"},
-        {"operation in another case", Manifest({{{"Operation", "reboot"}}}), kWarning, 0, 4,
-         "letter case only"},
-        {"listed section missing", "SectionList\nSequence = A\n", kWarning, 0, 2, "does not exist"},
-        {"section without Operation", Manifest({{{"Reboot", "true"}}}), kWarning, 0, 3,
+        // What the instrument passes over while it reports success: errors
+        // without a code.
+        {"unknown operation", Manifest({{{"Operation", "Copy"}}}), kError, 0, 4, "no operation"},
+        {"operation in another case", Manifest({{{"Operation", "reboot"}}}), kError, 0, 4,
+         "did you mean Reboot?"},
+        {"listed section misspelled", "SectionList\nSequence = MainAp\nMainApp\n", kError, 0, 2,
+         "does not exist: the instrument passes the section over without a code and reports "
+         "success (did you mean MainApp?)"},
+        {"section without Operation", Manifest({{{"Reboot", "true"}}}), kError, 0, 3,
          "no Operation"},
+        // What the instrument passes over or ignores without a word.
+        {"version read as a smaller decimal", Manifest({Config()}), kWarning, 0, 6,
+         "\"V2.10\" is the decimal number 2.1 to the instrument, which compares versions as "
+         "decimal numbers: it is lower than V2.2",
+         OnStick("firmware/app.conf", "V2.10\nGain 1\n")},
+        {"version with a second dot", Manifest({Config()}), kWarning, 0, 6,
+         "what follows its second dot is not read",
+         OnStick("firmware/app.conf", "V2.1.3\nGain 1\n")},
         {"byte-order mark", "\xEF\xBB\xBFSectionList\nSequence = S\n", kWarning, 0, 1,
          "byte-order mark"},
         {"no SectionList", "S\nOperation = Reboot\n", kWarning, 0, 0, "nothing runs"},
@@ -393,6 +405,9 @@ TEST(LintDiagnosticsTest, EachProblemIsReportedWhereItStands) {
                    (d.line < 0 || x.line == d.line) && x.message.find(d.says) != std::string::npos;
         });
         EXPECT_NE(match, findings.end()) << lint::FormatText(findings);
+        for (const lint::Finding& x : findings) {
+            EXPECT_TRUE(lint::IsFindingName(x.name)) << x.message;
+        }
         if (d.severity == kError && d.code != 0 && match != findings.end() &&
             d.says.find("already") == std::string::npos) {
             EXPECT_EQ(lint::PredictedCode(findings), d.code);
@@ -426,6 +441,26 @@ TEST(LintDiagnosticsTest, WhatItCannotKnowIsSaidOnce) {
     // A run that stops first assumes nothing of what comes after.
     f.Stick("firmware/AuxInfo.txt", Manifest({Transfer({{"SrcFile", "none"}}), Msp()}));
     EXPECT_TRUE(lint::Check(f.Options()).assumptions.empty());
+}
+
+}  // namespace
+}  // namespace upd::testing
+
+namespace upd::testing {
+namespace {
+
+TEST(LintDiagnosticsTest, AVersionThatReadsAsItLooksIsNoFinding) {
+    for (const char* version : {"V2.9", "V2.05", "V3", "V2.90", "V2.95", "V10.5"}) {
+        SCOPED_TRACE(version);
+        Fixture f;
+        f.Stick("firmware/AuxInfo.txt", Manifest({Config()}));
+        f.Stick("firmware/app.conf", std::string(version) + "\nGain 1\n");
+        lint::Options options = f.Options();
+        options.instrumentRoot.clear();
+        for (const lint::Finding& x : lint::LintStick(options)) {
+            EXPECT_NE(x.name, "version-reads-smaller") << x.message;
+        }
+    }
 }
 
 }  // namespace

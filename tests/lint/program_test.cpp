@@ -8,6 +8,7 @@
 #include "lint/lint.h"
 #include "support/sim_fixture.h"
 #include "support/tempdir.h"
+#include "util/program.h"
 
 namespace upd::testing {
 namespace {
@@ -19,6 +20,10 @@ TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
     const Finding warning{Severity::kWarning, "S", 4, "a \"quoted\" word", 0};
     const Finding notice{Severity::kWarning, "S", 3, "notice", 660};
     const Finding error{Severity::kError, "", 0, "no manifest", 610};
+    Finding accepted{Severity::kWarning, "S", 5, "known", 0, "msp-failure-unreported"};
+    accepted.accepted = true;
+    accepted.reason = "why";
+    const Finding passedOver{Severity::kError, "S", 2, "gone", 0, "section-missing"};
     struct Row {
         std::vector<Finding> findings;
         int status;
@@ -35,6 +40,13 @@ TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
          2,
          610,
          "1 error, 2 warnings; the instrument would stop with 610\n"},
+        {{accepted}, 0, 0, "0 errors, 0 warnings (1 accepted)\n"},
+        {{accepted, warning}, 1, 0, "0 errors, 1 warning (1 accepted)\n"},
+        {{passedOver},
+         2,
+         0,
+         "1 error, 0 warnings; the instrument would report success without running every listed "
+         "section\n"},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(lint::ExitStatus(r.findings), r.status);
@@ -44,11 +56,17 @@ TEST(LintProgramTest, ExitStatusAndRenderingsFollowTheWorstFinding) {
     }
     EXPECT_EQ(lint::FormatText({warning}),
               "warning at line 4 [S]: a \"quoted\" word\n0 errors, 1 warning\n");
-    EXPECT_EQ(lint::FormatJson({warning}),
-              "{\"findings\": [\n  {\"severity\": \"warning\", \"section\": \"S\", \"line\": 4, "
-              "\"code\": 0, \"message\": \"a \\\"quoted\\\" word\"}\n], \"assumptions\": [], "
-              "\"errors\": 0, "
-              "\"warnings\": 1, \"code\": 0, \"status\": 1}\n");
+    EXPECT_EQ(lint::FormatText({accepted}),
+              "accepted warning msp-failure-unreported at line 5 [S]: known (accepted: why)\n"
+              "0 errors, 0 warnings (1 accepted)\n");
+    EXPECT_EQ(
+        lint::FormatJson({warning, accepted}),
+        "{\"findings\": [\n  {\"severity\": \"warning\", \"name\": \"\", \"section\": \"S\", "
+        "\"line\": 4, \"code\": 0, \"message\": \"a \\\"quoted\\\" word\"},\n  {\"severity\": "
+        "\"warning\", \"name\": \"msp-failure-unreported\", \"section\": \"S\", \"line\": 5, "
+        "\"code\": 0, \"message\": \"known\", \"accepted\": true, \"reason\": \"why\"}\n], "
+        "\"assumptions\": [], \"errors\": 0, \"warnings\": 1, \"accepted\": 1, \"code\": 0, "
+        "\"status\": 1}\n");
 }
 
 TEST(LintProgramTest, JsonIsWellFormedUtf8WhateverTheBytes) {
@@ -94,8 +112,8 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
     EXPECT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(
         clean.out,
-        "{\"findings\": [], \"assumptions\": [], \"errors\": 0, \"warnings\": 0, \"code\": 0, "
-        "\"status\": 0}\n");
+        "{\"findings\": [], \"assumptions\": [], \"errors\": 0, \"warnings\": 0, \"accepted\": 0, "
+        "\"code\": 0, \"status\": 0}\n");
 
     // The same stick as an image: one FAT partition 1 MiB in, as the
     // partitioning and formatting tools make it.
@@ -139,6 +157,49 @@ TEST(LintProgramTest, ReadsADirectoryOrAnImageAndSaysWhatItCannotRead) {
         const SimRun refused = runner.Execute(command);
         EXPECT_EQ(refused.status, 3) << u.says;
         EXPECT_NE(refused.err.find(u.says), std::string::npos) << refused.err;
+    }
+}
+
+TEST(LintProgramTest, TheCommandLineAnswersAsTheHelpSays) {
+    SimInstrument runner;  // only to run programs
+    TempDir dir;
+    const std::string stick = dir / "stick";
+    std::filesystem::create_directories(stick + "/firmware");
+    WriteAll(stick + "/firmware/AuxInfo.txt", "SectionList\nSequence = R\nR\nOperation = Reboot\n");
+    const std::string unknown = "update-lint: unknown option --bogus (see update-lint --help)\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // the start of standard output
+        std::string err;  // standard error exactly
+    } rows[] = {
+        {{"--version"}, 0, VersionLine("update-lint"), ""},
+        {{"--bogus", stick}, 3, "", unknown},
+        {{"--bogus", "--json"},
+         3,
+         "{\"error\": \"usage\", \"message\": \"unknown option --bogus\", \"status\": 3}\n",
+         unknown},
+        {{stick, "--accept", "R"},
+         3,
+         "",
+         "update-lint: --accept needs SECTION:NAME, not R (see update-lint --help)\n"},
+        {{stick, "--json", "--key", dir / "none.pem"},
+         3,
+         "{\"error\": \"input\"",
+         "update-lint: no RSA public key can be read from " + dir / "none.pem" + "\n"},
+        {{stick}, 0, "0 errors, 0 warnings\n", ""},
+        {{stick, "--accept", "R:reboot-not-last"},
+         1,
+         "warning accept-unmatched [R]: accept reboot-not-last matches no warning of section R",
+         ""},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::string> command = {UPD_LINT_BINARY};
+        command.insert(command.end(), r.args.begin(), r.args.end());
+        const SimRun run = runner.Execute(command);
+        EXPECT_EQ(run.status, r.status) << run.out << run.err;
+        EXPECT_EQ(run.out.substr(0, r.out.size()), r.out);
+        EXPECT_EQ(run.err, r.err);
     }
 }
 

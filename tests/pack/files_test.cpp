@@ -168,7 +168,7 @@ TEST_F(PackTest, TheStickCheckersErrorsRefuseThePackAtTheirSourceLines) {
     Manifest("SectionList\nSequence = App, Second\n" + AppSection() + second);
     Source("app.bin", kAppContent);
     EXPECT_EQ(Pack(), Outcome::kRefused);
-    EXPECT_NE(log_.str().find("error 608 at line 13 [Second]"), std::string::npos) << log_.str();
+    EXPECT_NE(log_.str().find("error 608 key-missing at line 13 [Second]"), std::string::npos) << log_.str();
     EXPECT_FALSE(OutExists());
     EXPECT_EQ(Entries(), 1u);
 }
