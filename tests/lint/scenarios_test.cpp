@@ -386,10 +386,6 @@ TEST(LintScenariosTest, PredictsTheCodeOfEveryRun) {
              Set(k, "SrcDir", "/mnt/FIRMWARE");
              Set(k, "SrcFile", "APP.BIN");
          })},
-        {"a folder made on the stick, written with a slash at its end", Transfer([](Keys& k) {
-             Set(k, "DestDir", "/mnt/firmware/new/");
-             Set(k, "DestNoExist", "true");
-         })},
         {"remove: a listed directory",
          [seq](const SimInstrument& sim) {
              sim.MakeDir("/home/Brimwood/old/dir");
