@@ -105,16 +105,23 @@ inline constexpr std::array kErrorCodes{
     ErrorCodeInfo{617, "ConfigUpdate: key DestFile absent"},
     ErrorCodeInfo{618, "ConfigUpdate: key SrcDir absent"},
     ErrorCodeInfo{619, "ConfigUpdate: key SrcFile absent"},
-    ErrorCodeInfo{620, "TransferFile: setting mode 0755 on the installed file failed"},
+    ErrorCodeInfo{620,
+                  "TransferFile: setting mode 0755 on the interim copy or the installed file, or "
+                  "writing the copy to the disk, failed"},
     ErrorCodeInfo{621, "argument after -t longer than 31 characters"},
-    ErrorCodeInfo{622, "ConfigUpdate: closing the rewritten destination failed"},
+    ErrorCodeInfo{622,
+                  "ConfigUpdate: writing the merged file to the disk, or renaming it over the "
+                  "destination, failed"},
     ErrorCodeInfo{623, "ConfigUpdate: destination file does not exist"},
     ErrorCodeInfo{624, "ConfigUpdate: a value too long"},
     ErrorCodeInfo{625, "ConfigUpdate: destination cannot be opened for writing"},
     ErrorCodeInfo{626, "ConfigUpdate: destination file cannot be read (also: not a regular file)"},
     ErrorCodeInfo{627, "ConfigUpdate: source file cannot be read (also: not a regular file)"},
     ErrorCodeInfo{628, "ConfigUpdate: existing backup file cannot be removed"},
-    ErrorCodeInfo{629, "ConfigUpdate: moving the destination to the backup failed"},
+    ErrorCodeInfo{
+        629,
+        "ConfigUpdate: keeping the destination at the backup path failed (also: the backup path is "
+        "the destination or the source file, refused before anything changes)"},
     ErrorCodeInfo{630, "ConfigUpdate: source file does not exist"},
     ErrorCodeInfo{631, "TransferFile: a time stamp cannot be converted"},
     ErrorCodeInfo{632, "FlashUpdate: key DataPath1 absent"},
@@ -134,14 +141,18 @@ inline constexpr std::array kErrorCodes{
         652,
         "no USB storage device bound, or the device path does not exist 8 s after the binding"},
     ErrorCodeInfo{653, "TransferFile: existing backup file cannot be removed"},
-    ErrorCodeInfo{654, "TransferFile: moving the destination to the backup failed"},
+    ErrorCodeInfo{654,
+                  "TransferFile: keeping the destination at the backup path failed (also: no "
+                  "backup folder, or no destination while DestNoExist is not true; the backup path "
+                  "is the destination, refused before anything changes)"},
     ErrorCodeInfo{655, "TransferFile: moving the interim copy to the destination failed"},
     ErrorCodeInfo{656, "RemoveFiles: a file key's value too long"},
     ErrorCodeInfo{657, "RemoveFiles: a listed file cannot be removed"},
-    ErrorCodeInfo{658,
-                  "TransferFile: copying the source to the interim file failed; FlashUpdate with "
-                  "SHA256Hash: copying the data file onto the instrument failed (also: the "
-                  "source or data file not a regular file)"},
+    ErrorCodeInfo{
+        658,
+        "TransferFile: copying the source to the interim file failed (also: the interim path is "
+        "the destination or the backup); FlashUpdate with SHA256Hash: copying the data file onto "
+        "the instrument failed (also: the source or data file not a regular file)"},
     ErrorCodeInfo{659, "notice: a file was older than the installed firmware"},
     ErrorCodeInfo{660, "notice: a file was as old as the installed firmware"},
     ErrorCodeInfo{661, "umount of /mnt failed"},
