@@ -32,6 +32,7 @@
 #include "fuzz_support.h"
 #include "lint/lint.h"
 #include "run_case.h"
+#include "run_entry.h"
 #include "run_input.h"
 #include "run_instrument.h"
 #include "run_model.h"
@@ -43,12 +44,8 @@ namespace {
 
 using upd::fuzz::Case;
 using upd::fuzz::Outcome;
+using upd::fuzz::Sandbox;
 using upd::fuzz::Tree;
-
-upd::fuzz::RunSandbox& Sandbox() {
-    static upd::fuzz::RunSandbox sandbox;
-    return sandbox;
-}
 
 Tree& Base() {
     static Tree base;
@@ -254,16 +251,6 @@ void Compare(const upd::lint::Report& report, const Outcome& outcome, const std:
 }
 
 }  // namespace
-
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=2:malloc_context_size=6";
-}
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    Sandbox().NoteArguments(*argc, *argv);
-    Sandbox().GainRights();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Sandbox().entered()) {

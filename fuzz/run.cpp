@@ -22,6 +22,7 @@
 #include "fuzz_support.h"
 #include "platform/platform.h"
 #include "run_case.h"
+#include "run_entry.h"
 #include "run_input.h"
 #include "run_instrument.h"
 #include "run_model.h"
@@ -38,10 +39,7 @@ using upd::fuzz::Store;
 using upd::fuzz::TooLong;
 using upd::fuzz::Tree;
 
-upd::fuzz::RunSandbox& Sandbox() {
-    static upd::fuzz::RunSandbox sandbox;
-    return sandbox;
-}
+using upd::fuzz::Sandbox;
 
 // The sandbox as entered, with the instrument's empty folders.
 Tree& Base() {
@@ -269,20 +267,6 @@ void EnterSandbox() {
 }
 
 }  // namespace
-
-// A quarantine of 2 MiB rather than 256: freed memory is still held back for
-// many runs, long enough to catch a use after free within one, and is reused
-// while it is in the cache. Allocation stacks of six frames still name the
-// updater's function that allocated.
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=2:malloc_context_size=6";
-}
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    Sandbox().NoteArguments(*argc, *argv);
-    Sandbox().GainRights();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Sandbox().entered()) {
